@@ -1,0 +1,54 @@
+// The daemon's one log writer.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <string>
+
+enum LogSeverity : int {
+    LogInfo = 0,
+    LogWarning = 1,
+    LogError = 2,
+    LogFatal = 3,
+};
+
+#define QX_PRINTF_FORMAT(fmt, args) __attribute__((format(gnu_printf, fmt, args)))
+
+class Logger {
+public:
+    constexpr Logger() noexcept = default;
+    Logger(const Logger&) = delete;
+    Logger& operator=(const Logger&) = delete;
+    ~Logger();
+
+    // Opens (creating if missing) the run's log file in `directory` and writes the header.
+    // On failure the logger stays closed and every writer returns false.
+    void open(const char* directory);
+
+    // Writes to an already open handle that the logger does not own (standard output, for the tools).
+    void attach(HANDLE handle);
+
+    bool message(int severity, const char* format, ...) QX_PRINTF_FORMAT(3, 4);
+    bool trace(int level, const char* format, ...) QX_PRINTF_FORMAT(3, 4);
+    bool plainLine(const char* format, ...) QX_PRINTF_FORMAT(2, 3);
+
+    bool isOpen() const noexcept { return m_file != INVALID_HANDLE_VALUE; }
+    // Full path of the file opened by open(), empty otherwise.
+    std::string path() const;
+    // Number of message() lines written at LogWarning or above since the logger was opened or attached.
+    long warningCount() const noexcept { return m_warnings.load(); }
+
+    void close();
+
+private:
+    bool writeLine(const char* prefix, const char* format, va_list args);
+
+    HANDLE m_file = INVALID_HANDLE_VALUE;
+    bool m_owned = false;
+    std::atomic<long> m_warnings{0};
+    SRWLOCK m_writeLock = SRWLOCK_INIT;  // keeps the lines of this process's threads apart
+    char m_path[MAX_PATH * 2] = {};
+};
+
+extern Logger theLogger;
