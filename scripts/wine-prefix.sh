@@ -25,7 +25,7 @@ init)
 start)
     # Services started by the first Wine process inherit its output; start them with output sent nowhere
     # so that CTest (or anything reading a test's output) is not kept waiting on their pipes.
-    wineserver -p
+    wineserver -p 2>/dev/null || true  # already running is fine
     wine cmd /c exit </dev/null >/dev/null 2>&1 || true
     ;;
 stop)
