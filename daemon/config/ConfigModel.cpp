@@ -1,14 +1,11 @@
 #include "daemon/config/ConfigModel.h"
 
+#include "daemon/config/ConfigText.h"
 #include "daemon/log/Logger.h"
-
-#include <windows.h>
 
 std::string NormaliseKey(const std::string& item, std::size_t limit) {
     std::string key = item.substr(0, limit);
-    std::string upper = key;
-    if (!upper.empty()) CharUpperBuffA(upper.data(), static_cast<DWORD>(upper.size()));
-    if (upper == "DEFAULT") return "DEFAULT";
+    if (UpperAnsi(key) == "DEFAULT") return "DEFAULT";
     return key;
 }
 
