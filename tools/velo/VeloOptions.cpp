@@ -1,0 +1,335 @@
+#include "tools/velo/VeloOptions.h"
+
+#include "tools/velo/VeloText.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace velo {
+
+namespace {
+
+const char* const kKindNames[] = {"Vista", "FullQuote", "OrderBook", "TimeSales", "News", "Chart"};
+
+bool EqualsNoCase(const std::string& a, const char* b) {
+    return a.size() == std::strlen(b) && _stricmp(a.c_str(), b) == 0;
+}
+
+bool IsSwitch(const std::string& argument, const char* name) {
+    // COM starts servers with "-Embedding"; people type "/RegServer" or "-regserver".
+    return argument.size() > 1 && (argument[0] == '/' || argument[0] == '-') &&
+           EqualsNoCase(argument.substr(1), name);
+}
+
+std::vector<std::string> Split(const std::string& text, char separator) {
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    for (;;) {
+        auto end = text.find(separator, start);
+        parts.push_back(text.substr(start, end == std::string::npos ? std::string::npos : end - start));
+        if (end == std::string::npos) return parts;
+        start = end + 1;
+    }
+}
+
+std::optional<HRESULT> ParseHresult(const std::string& text) {
+    auto value = ParseInteger(text);
+    if (!value) return std::nullopt;
+    return static_cast<HRESULT>(static_cast<std::uint32_t>(*value));
+}
+
+bool KnownCall(const std::string& call) {
+    const auto& calls = FaultableCalls();
+    if (call.rfind("*.", 0) == 0) {
+        std::string method = call.substr(1);
+        return std::any_of(calls.begin(), calls.end(), [&](const std::string& known) {
+            return known.size() > method.size() && known.compare(known.size() - method.size(), method.size(), method) == 0;
+        });
+    }
+    return std::find(calls.begin(), calls.end(), call) != calls.end();
+}
+
+// CALL[:KEY][@N]=RESULT
+std::string ParseFault(const std::string& text, FaultSpec& fault) {
+    auto equals = text.rfind('=');
+    if (equals == std::string::npos) return "--fail needs CALL=RESULT: " + text;
+    std::string left = text.substr(0, equals);
+    std::string result = text.substr(equals + 1);
+    auto at = left.rfind('@');
+    if (at != std::string::npos) {
+        auto nth = ParseInteger(left.substr(at + 1));
+        if (!nth || *nth < 1) return "--fail: bad call number in " + text;
+        fault.nth = static_cast<unsigned>(*nth);
+        left.erase(at);
+    }
+    auto colon = left.find(':');
+    if (colon != std::string::npos) {
+        fault.key = left.substr(colon + 1);
+        left.erase(colon);
+    }
+    fault.call = left;
+    if (!KnownCall(fault.call)) return "--fail: unknown call " + fault.call + " (see --help)";
+    if (EqualsNoCase(result, "null")) {
+        fault.null = true;
+        fault.hr = S_OK;
+        return {};
+    }
+    auto hr = ParseHresult(result);
+    if (!hr) return "--fail: bad HRESULT " + result;
+    fault.hr = *hr;
+    return {};
+}
+
+std::string ParseGroup(const std::string& text, GroupSpec& group) {
+    auto equals = text.find('=');
+    group.name = text.substr(0, equals);
+    if (equals == std::string::npos || equals + 1 == text.size()) return {};
+    for (const auto& kindText : Split(text.substr(equals + 1), ',')) {
+        auto kind = KindFromText(kindText);
+        if (!kind) return "--group: unknown window kind '" + kindText + "'";
+        group.kinds.push_back(*kind);
+    }
+    return {};
+}
+
+}  // namespace
+
+std::optional<long> KindFromText(const std::string& text) {
+    for (long i = 0; i < 6; ++i)
+        if (EqualsNoCase(text, kKindNames[i])) return i + 1;
+    auto number = ParseInteger(text);
+    if (number) return static_cast<long>(*number);
+    return std::nullopt;
+}
+
+std::string KindName(long kind) {
+    if (kind >= 1 && kind <= 6) return kKindNames[kind - 1];
+    return "Kind" + std::to_string(kind);
+}
+
+const std::vector<std::string>& FaultableCalls() {
+    static const std::vector<std::string> calls = {
+        "IClassFactory.CreateInstance",
+        "IApplication.get_Connection", "IApplication.get_Groups", "IApplication.get_Active",
+        "IApplication.put_Active",
+        "IConnection.Init", "IConnection.get_Connected", "IConnection.get_Mode", "IConnection.put_Mode",
+        "IGroups.get_Count", "IGroups.get_ActiveKey", "IGroups.get_List", "IGroups.get_Item", "IGroups.Find",
+        "IGroups.Add",
+        "IGroup.get_Name", "IGroup.get_Key", "IGroup.get_IsActive", "IGroup.get_Windows", "IGroup.Activate",
+        "IWindows.get_Count", "IWindows.get_GroupKey", "IWindows.get_List", "IWindows.get_Item", "IWindows.Add",
+        "IWindow.get_Kind", "IWindow.get_Key", "IWindow.get_GroupKey", "IWindow.get_Caption",
+        "IWindow.get_PilotCount",
+        "IVistaWindow.Pilot", "IFullQuoteWindow.Pilot", "IOrderBookWindow.Pilot", "ITimeSalesWindow.Pilot",
+        "INewsWindow.Pilot", "IChartWindow.Pilot", "ITimeSalesWindow.get_Value", "ITimeSalesWindow.get_Rows",
+        "IConnectionPointContainer.FindConnectionPoint", "IConnectionPoint.Advise", "IConnectionPoint.Unadvise",
+    };
+    return calls;
+}
+
+ParsedOptions ParseVeloOptions(const std::vector<std::string>& arguments) {
+    ParsedOptions parsed;
+    VeloOptions& o = parsed.options;
+    auto fail = [&](std::string message) {
+        parsed.error = std::move(message);
+        return parsed;
+    };
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& argument = arguments[i];
+        if (IsSwitch(argument, "RegServer")) {
+            o.command = VeloCommand::RegServer;
+            continue;
+        }
+        if (IsSwitch(argument, "UnregServer")) {
+            o.command = VeloCommand::UnregServer;
+            continue;
+        }
+        if (IsSwitch(argument, "Embedding")) {
+            o.embedding = true;
+            continue;
+        }
+        if (argument == "--help" || argument == "-h" || argument == "/?") {
+            o.command = VeloCommand::Help;
+            continue;
+        }
+        if (argument.rfind("--", 0) != 0) return fail("unknown argument '" + argument + "' (see --help)");
+
+        // --name=value or --name value
+        std::string name = argument;
+        std::optional<std::string> value;
+        auto equals = argument.find('=');
+        if (equals != std::string::npos) {
+            name = argument.substr(0, equals);
+            value = argument.substr(equals + 1);
+        }
+        auto takeValue = [&]() -> std::optional<std::string> {
+            if (value) return value;
+            if (i + 1 < arguments.size()) return arguments[++i];
+            return std::nullopt;
+        };
+        auto record = [&](const std::string& v) {
+            o.serverArguments.push_back(name);
+            o.serverArguments.push_back(v);
+        };
+
+        if (name == "--journal" || name == "--group" || name == "--fail" || name == "--bare-kind" ||
+            name == "--bad-list") {
+            auto v = takeValue();
+            if (!v) return fail(name + " needs a value");
+            if (name == "--journal") {
+                if (v->empty()) return fail("--journal needs a path");
+                o.journal = *v;
+            } else if (name == "--group") {
+                GroupSpec group;
+                std::string error = ParseGroup(*v, group);
+                if (!error.empty()) return fail(error);
+                o.groups.push_back(std::move(group));
+            } else if (name == "--fail") {
+                FaultSpec fault;
+                std::string error = ParseFault(*v, fault);
+                if (!error.empty()) return fail(error);
+                o.faults.push_back(std::move(fault));
+            } else if (name == "--bare-kind") {
+                auto kind = KindFromText(*v);
+                if (!kind) return fail("--bare-kind: unknown window kind '" + *v + "'");
+                o.bareKinds.insert(*kind);
+            } else {
+                if (*v != "IGroups" && *v != "IWindows") return fail("--bad-list takes IGroups or IWindows");
+                o.badLists.insert(*v);
+            }
+            record(*v);
+        } else if (name == "--refuse-create") {
+            FaultSpec fault;
+            fault.call = "IClassFactory.CreateInstance";
+            fault.hr = E_FAIL;
+            if (value) {
+                auto hr = ParseHresult(*value);
+                if (!hr) return fail("--refuse-create: bad HRESULT " + *value);
+                fault.hr = *hr;
+            }
+            o.faults.push_back(fault);
+            o.serverArguments.push_back(argument);
+        } else if (name == "--not-connected" || name == "--inactive" || name == "--no-com") {
+            if (value) return fail(name + " takes no value");
+            if (name == "--not-connected") o.notConnected = true;
+            else if (name == "--inactive") o.inactive = true;
+            else o.noCom = true;
+            o.serverArguments.push_back(argument);
+        } else if (name == "--signal") {
+            auto v = takeValue();
+            if (!v || (*v != "closing" && *v != "events" && *v != "quit"))
+                return fail("--signal takes closing, events or quit");
+            o.command = VeloCommand::Signal;
+            o.signal = *v;
+        } else if (name == "--pid") {
+            auto v = takeValue();
+            auto pid = v ? ParseInteger(*v) : std::nullopt;
+            if (!pid || *pid <= 0) return fail("--pid needs a process id");
+            o.signalPid = static_cast<DWORD>(*pid);
+        } else {
+            return fail("unknown option '" + name + "' (see --help)");
+        }
+    }
+    return parsed;
+}
+
+std::optional<FaultSpec> FaultTable::check(const std::string& call, const std::string& key) {
+    std::lock_guard<std::mutex> hold(m_lock);
+    std::optional<FaultSpec> fired;
+    for (std::size_t i = 0; i < m_faults.size(); ++i) {
+        const FaultSpec& fault = m_faults[i];
+        bool callMatches = fault.call == call;
+        if (!callMatches && fault.call.rfind("*.", 0) == 0) {
+            std::string method = fault.call.substr(1);
+            callMatches = call.size() > method.size() &&
+                          call.compare(call.size() - method.size(), method.size(), method) == 0;
+        }
+        if (!callMatches || (!fault.key.empty() && fault.key != key)) continue;
+        unsigned count = ++m_counts[i];
+        if (!fired && (fault.nth == 0 || fault.nth == count)) fired = fault;
+    }
+    return fired;
+}
+
+const char* VeloHelpText() {
+    return R"HELP(Velo.exe - a stand-in for the Quodrix terminal's COM automation server (class Application,
+type library QuodrixLib), for developing and testing without the terminal.
+
+usage:
+  Velo.exe [options]               run the terminal by hand (class object registered for every client)
+  Velo.exe -Embedding [options]    how COM starts it (the registered options come first)
+  Velo.exe /RegServer [options]    register for the current user: the class {0339D2E2-CDDD-11DE-B311-
+                                   005056C00008} with LocalServer32 = this program and the options given
+                                   here, the type library (embedded in Velo.exe) and its interfaces
+                                   (type-library marshaler). Registering again replaces the options.
+  Velo.exe /UnregServer            remove all of that
+  Velo.exe --signal WHAT [--pid N] pull a trigger of a running Velo.exe (default: the first one found):
+                                   closing  fire ITFrameWndEvents::FrameClosing to every advised sink
+                                   events   fire the six other event methods, in vtable order
+                                   quit     fire FrameClosing, then exit (as when the console is closed)
+  Velo.exe --help                  this text
+
+options (also taken by /RegServer, which records them for COM-started instances):
+  --journal PATH        append one line per call that changes or pilots something to PATH
+                        (default: Velo.journal beside Velo.exe)
+  --group NAME[=KINDS]  start with a window group NAME holding windows of the given kinds, in order;
+                        KINDS is a comma list of Vista, FullQuote, OrderBook, TimeSales, News, Chart
+                        (any case) or numbers (0 or 9 give windows of a kind the daemon does not know).
+                        Repeatable; the same NAME twice gives two groups. The name ends at the first '='.
+  --fail CALL[:KEY][@N]=RESULT
+                        make a call fail: RESULT is an HRESULT (0x80004005, or decimal), or "null" for
+                        success with a null interface (or a null array). CALL is Interface.Method as
+                        listed below, or *.Method for that method on every interface (*.Pilot).
+                        :KEY limits it to one object: the group key for IGroup and IWindows calls, the
+                        window key for IWindow and kind-interface calls, the key asked for in get_Item,
+                        the group name in IGroups.Add. @N: only the Nth such call (counted from 1).
+                        Repeatable; the first matching rule wins.
+  --refuse-create[=HR]  the class object refuses to create the application (default 0x80004005)
+  --not-connected       IConnection::get_Connected answers 0 (the terminal has no server connection)
+  --inactive            IApplication::get_Active answers 0 until put_Active sets it
+  --bare-kind KIND      windows of that kind do not answer QueryInterface for their kind interface
+  --bad-list IGroups|IWindows
+                        get_List answers a 2-D array of BSTR instead of VARIANT
+  --no-com              register no class object: a process that only looks like the terminal
+
+keys: groups are G1, G2, ... and windows G1W1, G1W2, ... in order of creation.
+get_List: a 2-D SAFEARRAY of VARIANT, one row per object, index (row, column): groups (i,0) name,
+(i,1) window count, (i,2) key; windows (i,0) kind name, (i,1) kind, (i,2) key.
+
+journal: UTF-8, one line per call, CR LF, written and flushed whole: CALL<TAB>name=value<TAB>...
+values escape \\ \t \r \n and control characters (\xHH). Every line but Velo.Start ends with hr=0x........
+  Velo.Start                         pid embedding nocom args
+  Velo.Exit                          pid reason
+  IClassFactory.CreateInstance       hr
+  IApplication.put_Active            active hr
+  IConnection.put_Mode               mode hr
+  IConnection.Init                   address port user password options hr
+  IGroups.Add                        name flags key hr
+  IWindows.Add                       group kind settings key hr
+  IGroup.Activate                    group name hr
+  I<Kind>Window.Pilot                group window kind value hr    (INewsWindow: topic before value)
+  IConnectionPoint.Advise            cookie hr
+  IConnectionPoint.Unadvise          cookie hr
+  ITFrameWndEvents.<Method>          reason (FrameClosing only) sinks failed hr
+settings: "RxC:" then rows separated by ';', cells by ',', each cell TYPE:VALUE (INT:1,BSTR:Piloted),
+',' and ';' in values escaped as \x2C and \x3B; "null" for no array, "bad(vt=N,dims=D)" for another shape.
+
+fault calls:
+  IClassFactory.CreateInstance IApplication.get_Connection .get_Groups .get_Active .put_Active
+  IConnection.Init .get_Connected .get_Mode .put_Mode
+  IGroups.get_Count .get_ActiveKey .get_List .get_Item .Find .Add
+  IGroup.get_Name .get_Key .get_IsActive .get_Windows .Activate
+  IWindows.get_Count .get_GroupKey .get_List .get_Item .Add
+  IWindow.get_Kind .get_Key .get_GroupKey .get_Caption .get_PilotCount
+  IVistaWindow.Pilot IFullQuoteWindow.Pilot IOrderBookWindow.Pilot ITimeSalesWindow.Pilot
+  INewsWindow.Pilot IChartWindow.Pilot ITimeSalesWindow.get_Value .get_Rows
+  IConnectionPointContainer.FindConnectionPoint IConnectionPoint.Advise .Unadvise
+
+triggers for programs: auto-reset events "VeloSim_FrameClosing_<pid>", "VeloSim_OtherEvents_<pid>" and
+"VeloSim_Quit_<pid>" (what --signal sets). Velo.exe runs until quit, Ctrl+C or its console closes,
+each firing FrameClosing first; it does not exit when its last client lets go.
+
+exit status: 0 done, 1 failure (registration, COM start-up, no Velo.exe to signal), 2 bad arguments.
+)HELP";
+}
+
+}  // namespace velo
