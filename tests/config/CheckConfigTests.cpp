@@ -117,3 +117,44 @@ TEST(CheckConfig, MissingFileAndBadUsage) {
 }
 
 }  // namespace
+
+namespace {
+
+// The table of docs/configuration.md for the desk example, run through the daemon's own lookup.
+TEST(DeskExample, InstrumentsResolveAsDocumented) {
+    struct Row {
+        const char* request;
+        const char* value;  // empty: nothing is sent
+    };
+    const Row rows[] = {
+        {"--place 25 --market 1 --isin FR0000120271 --currency EUR --symbol TTE", "ISIN=FR0000120271.PA"},
+        {"--place 25 --market 2 --credit-class OBL --isin FR0013508470 --currency EUR --symbol OAT30",
+         "ISINC=FR0013508470EUR.PA"},
+        {"--place 25 --market 1 --credit-class OBL --isin FR0013508470 --symbol OAT30", "OAT30.PA"},
+        {"--place 25 --market 1 --group WAR --isin FR0014001234 --symbol 6F77S", "6F77S.PAW"},
+        {"--place 25 --market 7 --isin FR0000131104 --symbol BNP", "ISIN=FR0000131104.PA"},
+        {"--place 30 --market 4 --isin DE0007164600 --currency EUR --symbol SAP", "ISINC=DE0007164600EUR.DE"},
+        {"--place 30 --market 4 --underlying DE0008469008 --isin DE000C123456 --currency EUR --symbol ODAX",
+         "ODAX.EUX"},
+        {"--place 40 --market 1 --code-middle 12 --isin IT0003132476 --symbol ENI", "KTV=004001201000ENI"},
+        {"--place 40 --market 2 --code-middle 12 --symbol ENI", ""},
+        {"--place 50 --market 1 --isin GB00BH4HKS39 --symbol VOD", "VOD.L"},
+        {"--place 60 --market 1 --symbol SAN", ""},
+    };
+    for (const Row& row : rows) {
+        RunResult run = RunProgram(Quoted(BinPath("qxpilot.exe")) + " resolve --config " +
+                                   Quoted(BinPath("examples\\desk.dat")) + " " + row.request);
+        ASSERT_TRUE(run.finished);
+        std::vector<std::string> lines = SplitLines(run.output);
+        if (row.value[0] == '\0') {
+            EXPECT_EQ(run.exitCode, 1u) << row.request;
+            EXPECT_THAT(lines, testing::Contains(testing::EndsWith("   The Verid was not found"))) << row.request;
+        } else {
+            EXPECT_EQ(run.exitCode, 0u) << row.request << "\n" << run.output;
+            ASSERT_FALSE(lines.empty()) << row.request;
+            EXPECT_EQ(lines.back(), row.value) << row.request;
+        }
+    }
+}
+
+}  // namespace
