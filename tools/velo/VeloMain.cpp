@@ -127,11 +127,6 @@ int Run(const VeloOptions& options, const std::string& commandLine) {
         return 1;
     }
     DWORD pid = GetCurrentProcessId();
-    terminal->journal.write(JournalLine("Velo.Start")
-                                .number("pid", pid)
-                                .number("embedding", options.embedding ? 1 : 0)
-                                .number("nocom", options.noCom ? 1 : 0)
-                                .text("args", commandLine));
 
     Handle closing(CreateEventA(nullptr, FALSE, FALSE, TriggerName("FrameClosing", pid).c_str()));
     Handle others(CreateEventA(nullptr, FALSE, FALSE, TriggerName("OtherEvents", pid).c_str()));
@@ -155,6 +150,14 @@ int Run(const VeloOptions& options, const std::string& commandLine) {
             return 1;
         }
     }
+
+    // Written once clients can reach the class object: programs wait for this line.
+    terminal->journal.write(JournalLine("Velo.Start")
+                                .number("pid", pid)
+                                .number("embedding", options.embedding ? 1 : 0)
+                                .number("nocom", options.noCom ? 1 : 0)
+                                .text("args", commandLine));
+    terminal->markStarted();
 
     HANDLE waits[] = {closing.get(), others.get(), quit.get()};
     for (;;) {
@@ -190,7 +193,7 @@ int main(int argc, char** argv) {
     const VeloOptions& options = parsed.options;
     switch (options.command) {
     case VeloCommand::Help:
-        std::fputs(VeloHelpText(), stdout);
+        std::fputs(VeloHelpText().c_str(), stdout);
         return 0;
     case VeloCommand::Signal:
         return Signal(options);

@@ -250,8 +250,8 @@ std::optional<FaultSpec> FaultTable::check(const std::string& call, const std::s
     return fired;
 }
 
-const char* VeloHelpText() {
-    return R"HELP(Velo.exe - a stand-in for the Quodrix terminal's COM automation server (class Application,
+std::string VeloHelpText() {
+    std::string text = R"HELP(Velo.exe - a stand-in for the Quodrix terminal's COM automation server (class Application,
 type library QuodrixLib), for developing and testing without the terminal.
 
 usage:
@@ -313,23 +313,27 @@ values escape \\ \t \r \n and control characters (\xHH). Every line but Velo.Sta
 settings: "RxC:" then rows separated by ';', cells by ',', each cell TYPE:VALUE (INT:1,BSTR:Piloted),
 ',' and ';' in values escaped as \x2C and \x3B; "null" for no array, "bad(vt=N,dims=D)" for another shape.
 
-fault calls:
-  IClassFactory.CreateInstance IApplication.get_Connection .get_Groups .get_Active .put_Active
-  IConnection.Init .get_Connected .get_Mode .put_Mode
-  IGroups.get_Count .get_ActiveKey .get_List .get_Item .Find .Add
-  IGroup.get_Name .get_Key .get_IsActive .get_Windows .Activate
-  IWindows.get_Count .get_GroupKey .get_List .get_Item .Add
-  IWindow.get_Kind .get_Key .get_GroupKey .get_Caption .get_PilotCount
-  IVistaWindow.Pilot IFullQuoteWindow.Pilot IOrderBookWindow.Pilot ITimeSalesWindow.Pilot
-  INewsWindow.Pilot IChartWindow.Pilot ITimeSalesWindow.get_Value .get_Rows
-  IConnectionPointContainer.FindConnectionPoint IConnectionPoint.Advise .Unadvise
-
-triggers for programs: auto-reset events "VeloSim_FrameClosing_<pid>", "VeloSim_OtherEvents_<pid>" and
+)HELP";
+    text += "fault calls (--fail):\n";
+    std::string line(1, ' ');
+    for (const auto& call : FaultableCalls()) {
+        if (line.size() + call.size() + 1 > 100) {
+            text += line;
+            text += '\n';
+            line.assign(1, ' ');
+        }
+        line += ' ';
+        line += call;
+    }
+    text += line;
+    text += "\n\n";
+    text += R"HELP(triggers for programs: auto-reset events "VeloSim_FrameClosing_<pid>", "VeloSim_OtherEvents_<pid>" and
 "VeloSim_Quit_<pid>" (what --signal sets). Velo.exe runs until quit, Ctrl+C or its console closes,
 each firing FrameClosing first; it does not exit when its last client lets go.
 
 exit status: 0 done, 1 failure (registration, COM start-up, no Velo.exe to signal), 2 bad arguments.
 )HELP";
+    return text;
 }
 
 }  // namespace velo

@@ -61,7 +61,7 @@ ParsedOptions ParseVeloOptions(const std::vector<std::string>& arguments);
 // The calls a fault can name (Interface.Method).
 const std::vector<std::string>& FaultableCalls();
 
-const char* VeloHelpText();
+std::string VeloHelpText();
 
 // The fault switches at run time: counts the calls each rule matches, thread-safe.
 class FaultTable {

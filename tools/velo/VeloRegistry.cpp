@@ -57,21 +57,6 @@ private:
 
 HRESULT FromStatus(LSTATUS status) { return status == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(status); }
 
-}  // namespace
-
-std::string ServerCommandLine(const std::string& program, const std::vector<std::string>& arguments) {
-    std::string line = "\"";
-    line += program;
-    line += '"';
-    for (const auto& argument : arguments) {
-        line += ' ';
-        line += QuoteArgument(argument);
-    }
-    return line;
-}
-
-namespace {
-
 std::wstring ReadDefault(HKEY root, const std::wstring& path) {
     wchar_t value[2048] = {};
     DWORD size = sizeof value - sizeof(wchar_t);
@@ -99,12 +84,22 @@ HRESULT WriteClassKeys(HKEY root, const std::wstring& classes, const std::wstrin
     return S_OK;
 }
 
-const wchar_t kUserClasses[] = L"Software\\Classes\\";
-const wchar_t kMachineClasses[] = L"Software\\Classes\\";
+const std::wstring kClasses = L"Software\\Classes\\";
 
 std::wstring ServerKeyPath() { return L"CLSID\\" + GuidText(CLSID_Application) + L"\\LocalServer32"; }
 
 }  // namespace
+
+std::string ServerCommandLine(const std::string& program, const std::vector<std::string>& arguments) {
+    std::string line = "\"";
+    line += program;
+    line += '"';
+    for (const auto& argument : arguments) {
+        line += ' ';
+        line += QuoteArgument(argument);
+    }
+    return line;
+}
 
 HRESULT RegisterServer(const std::string& program, const std::vector<std::string>& arguments) {
     std::wstring path = WideFromUtf8(program);
@@ -117,36 +112,36 @@ HRESULT RegisterServer(const std::string& program, const std::vector<std::string
     if (FAILED(hr)) return hr;
 
     std::wstring command = WideFromUtf8(ServerCommandLine(program, arguments));
-    hr = WriteClassKeys(HKEY_CURRENT_USER, kUserClasses, command, false);
+    hr = WriteClassKeys(HKEY_CURRENT_USER, kClasses, command, false);
     if (FAILED(hr)) return hr;
     // Windows merges the user's classes into HKEY_CLASSES_ROOT; Wine's COM reads the machine's only.
     // When the merged view does not show our server, register a marked machine copy as well.
     if (ReadDefault(HKEY_CLASSES_ROOT, ServerKeyPath()) != command)
-        hr = WriteClassKeys(HKEY_LOCAL_MACHINE, kMachineClasses, command, true);
+        hr = WriteClassKeys(HKEY_LOCAL_MACHINE, kClasses, command, true);
     return hr;
 }
 
 HRESULT UnregisterServer() {
-    HRESULT hr = UnRegisterTypeLibForUser(LIBID_QuodrixLib, 1, 0, LOCALE_NEUTRAL, SYS_WIN64);
+    // Removing what is not registered is not a failure.
+    HRESULT hr = S_OK;
+    BSTR registeredPath = nullptr;
+    if (SUCCEEDED(QueryPathOfRegTypeLib(LIBID_QuodrixLib, 1, 0, LOCALE_NEUTRAL, &registeredPath))) {
+        SysFreeString(registeredPath);
+        hr = UnRegisterTypeLibForUser(LIBID_QuodrixLib, 1, 0, LOCALE_NEUTRAL, SYS_WIN64);
+        if (FAILED(hr)) return hr;
+    }
     std::wstring classKey = L"CLSID\\" + GuidText(CLSID_Application);
-    LSTATUS status = RegDeleteTreeW(HKEY_CURRENT_USER, (kUserClasses + classKey).c_str());
+    LSTATUS status = RegDeleteTreeW(HKEY_CURRENT_USER, (kClasses + classKey).c_str());
     if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) return FromStatus(status);
-    std::wstring machineKey = kMachineClasses + classKey;
-    DWORD marker = 0;
-    wchar_t value[8] = {};
-    DWORD size = sizeof value;
-    if (RegGetValueW(HKEY_LOCAL_MACHINE, machineKey.c_str(), L"VeloSimulator", RRF_RT_REG_SZ, nullptr, value, &size) ==
-        ERROR_SUCCESS)
-        marker = 1;
-    if (marker) {
+    std::wstring machineKey = kClasses + classKey;
+    wchar_t marker[8] = {};
+    DWORD size = sizeof marker;
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, machineKey.c_str(), L"VeloSimulator", RRF_RT_REG_SZ, nullptr, marker, &size) ==
+        ERROR_SUCCESS) {
         status = RegDeleteTreeW(HKEY_LOCAL_MACHINE, machineKey.c_str());
         if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) return FromStatus(status);
     }
-    // Removing what is not registered is not a failure.
-    if (FAILED(hr) && hr != TYPE_E_REGISTRYACCESS && hr != TYPE_E_CANTLOADLIBRARY &&
-        hr != HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND))
-        return hr;
-    return S_OK;
+    return hr;
 }
 
 }  // namespace velo

@@ -787,6 +787,7 @@ HRESULT ClassFactory::QueryInterface(REFIID iid, void** out) {
 HRESULT ClassFactory::CreateInstance(IUnknown* outer, REFIID iid, void** out) {
     if (out == nullptr) return E_POINTER;
     *out = nullptr;
+    m_t.waitStarted();
     HRESULT result = m_t.fault("IClassFactory.CreateInstance").value_or(S_OK);
     if (result == S_OK && outer != nullptr) result = CLASS_E_NOAGGREGATION;
     if (result == S_OK) {

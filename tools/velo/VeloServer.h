@@ -1,6 +1,7 @@
 // The simulated terminal as an out-of-process COM server: state, journal, COM objects, events.
 #pragma once
 
+#include "tools/velo/ComRef.h"
 #include "tools/velo/VeloModel.h"
 #include "tools/velo/VeloOptions.h"
 #include "tools/velo/VeloText.h"
@@ -17,40 +18,6 @@
 #include <vector>
 
 namespace velo {
-
-// A counted COM reference.
-template <class T>
-class ComRef {
-public:
-    ComRef() = default;
-    // Takes over a reference the caller owns.
-    static ComRef adopt(T* raw) {
-        ComRef ref;
-        ref.m_raw = raw;
-        return ref;
-    }
-    ComRef(const ComRef& other) : m_raw(other.m_raw) {
-        if (m_raw) m_raw->AddRef();
-    }
-    ComRef(ComRef&& other) noexcept : m_raw(std::exchange(other.m_raw, nullptr)) {}
-    ComRef& operator=(ComRef other) noexcept {
-        std::swap(m_raw, other.m_raw);
-        return *this;
-    }
-    ~ComRef() {
-        if (m_raw) m_raw->Release();
-    }
-    T* get() const { return m_raw; }
-    T* operator->() const { return m_raw; }
-    explicit operator bool() const { return m_raw != nullptr; }
-    T** put() {
-        *this = ComRef();
-        return &m_raw;
-    }
-
-private:
-    T* m_raw = nullptr;
-};
 
 // The journal file: one whole line per write, under a byte-range lock so that other writers cannot tear it.
 class Journal {
@@ -92,10 +59,19 @@ public:
     std::vector<Sink> sinks;
     DWORD nextCookie = 1;
 
+    // Set once the start line is journaled: creation requests wait for it, so that it comes first.
+    void markStarted() { SetEvent(m_started); }
+    void waitStarted() { WaitForSingleObject(m_started, 10000); }
+
     // Calls one event method on every advised sink (outside the lock) and journals it.
     enum class Event { Activated, Deactivated, Resized, Moved, Closing, GroupActivated, WindowPiloted };
     void fire(Event event);
     void dropSinks();
+
+    ~Terminal() { CloseHandle(m_started); }
+
+private:
+    HANDLE m_started = CreateEventA(nullptr, TRUE, FALSE, nullptr);
 };
 
 // The class object that COM hands to clients of CLSID_Application; it lives as long as the process and

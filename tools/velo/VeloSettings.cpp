@@ -37,6 +37,8 @@ std::string EncodeSettingsCell(const VARIANT& cell) {
     std::string value;
     if (V_VT(&cell) == VT_BSTR) {
         value = Utf8FromWide(WideFromBstr(V_BSTR(&cell)));
+    } else if (V_VT(&cell) == VT_BOOL) {
+        value = std::to_string(V_BOOL(&cell));
     } else if (V_VT(&cell) != VT_EMPTY && V_VT(&cell) != VT_NULL) {
         VARIANT text;
         VariantInit(&text);

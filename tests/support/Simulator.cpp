@@ -1,0 +1,136 @@
+#include "tests/support/Simulator.h"
+
+#include <tlhelp32.h>
+
+namespace qxtest {
+
+namespace {
+
+std::string VeloCommand(const std::vector<std::string>& arguments) {
+    std::string command = Quoted(BinPath("Velo.exe"));
+    std::string tail = SimulatorArguments(arguments);
+    if (!tail.empty()) {
+        command += ' ';
+        command += tail;
+    }
+    return command;
+}
+
+void KillPid(DWORD pid) {
+    HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid);
+    if (process == nullptr) return;
+    TerminateProcess(process, 0xDEAD);
+    WaitForSingleObject(process, 10000);
+    CloseHandle(process);
+}
+
+}  // namespace
+
+std::string SimulatorArguments(const std::vector<std::string>& options) {
+    std::string tail;
+    for (const auto& option : options) {
+        if (!tail.empty()) tail += ' ';
+        tail += velo::QuoteArgument(option);
+    }
+    return tail;
+}
+
+SimulatorRegistration::SimulatorRegistration(const std::vector<std::string>& options) {
+    std::vector<std::string> arguments{"/RegServer"};
+    arguments.insert(arguments.end(), options.begin(), options.end());
+    RunResult result = RunProgram(VeloCommand(arguments));
+    m_ok = result.finished && result.exitCode == 0;
+    m_output = result.output;
+}
+
+SimulatorRegistration::~SimulatorRegistration() { UnregisterSimulator(); }
+
+bool UnregisterSimulator() {
+    RunResult result = RunProgram(VeloCommand({"/UnregServer"}));
+    return result.finished && result.exitCode == 0;
+}
+
+std::vector<DWORD> TerminalPids() {
+    std::vector<DWORD> pids;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return pids;
+    PROCESSENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry))
+        if (std::string(entry.szExeFile) == "Velo.exe") pids.push_back(entry.th32ProcessID);
+    CloseHandle(snapshot);
+    return pids;
+}
+
+bool SignalTerminal(DWORD pid, const std::string& trigger) {
+    std::string name = "VeloSim_";
+    name += trigger;
+    name += '_';
+    name += std::to_string(pid);
+    HANDLE event = OpenEventA(EVENT_MODIFY_STATE, FALSE, name.c_str());
+    if (event == nullptr) return false;
+    BOOL set = SetEvent(event);
+    CloseHandle(event);
+    return set != FALSE;
+}
+
+void StopTerminals(std::chrono::milliseconds grace) {
+    for (DWORD pid : TerminalPids()) SignalTerminal(pid, "Quit");
+    WaitUntil([] { return TerminalPids().empty(); }, grace);
+    for (DWORD pid : TerminalPids()) KillPid(pid);
+}
+
+Simulator::~Simulator() {
+    if (m_process.running() && !quit(std::chrono::seconds(5))) m_process.kill();
+    m_process.kill();
+}
+
+bool Simulator::start(const std::string& journal, const std::vector<std::string>& options) {
+    std::vector<std::string> arguments{"--journal", journal};
+    arguments.insert(arguments.end(), options.begin(), options.end());
+    if (!m_process.start(VeloCommand(arguments))) return false;
+    std::string pid = std::to_string(m_process.pid());
+    return WaitUntil(
+        [&] {
+            if (!m_process.running()) return true;
+            for (const auto& entry : JournalCalls(journal, "Velo.Start"))
+                if (entry.get("pid") == pid) return true;
+            return false;
+        },
+        std::chrono::seconds(20)) &&
+           m_process.running();
+}
+
+std::optional<DWORD> Simulator::quit(std::chrono::milliseconds timeout) {
+    if (!m_process.running()) return m_process.wait(std::chrono::milliseconds(0));
+    SignalTerminal(pid(), "Quit");
+    return m_process.wait(timeout);
+}
+
+std::vector<JournalEntry> ReadJournal(const std::string& path) {
+    std::vector<JournalEntry> entries;
+    std::string text = ReadFileText(path);
+    // Only whole lines: a line still being written has no CR LF yet.
+    std::size_t start = 0;
+    for (;;) {
+        std::size_t end = text.find("\r\n", start);
+        if (end == std::string::npos) break;
+        if (auto entry = velo::ParseJournalLine(text.substr(start, end - start))) entries.push_back(std::move(*entry));
+        start = end + 2;
+    }
+    return entries;
+}
+
+std::vector<JournalEntry> JournalCalls(const std::string& path, const std::string& call) {
+    std::vector<JournalEntry> calls;
+    for (auto& entry : ReadJournal(path))
+        if (entry.call == call) calls.push_back(std::move(entry));
+    return calls;
+}
+
+bool WaitForJournalCall(const std::string& path, const std::string& call, std::size_t count,
+                        std::chrono::milliseconds timeout) {
+    return WaitUntil([&] { return JournalCalls(path, call).size() >= count; }, timeout);
+}
+
+}  // namespace qxtest

@@ -1,0 +1,78 @@
+// The terminal simulator Velo.exe for tests: registration, hand-started instances, triggers, the journal.
+#pragma once
+
+#include "tests/support/TestSupport.h"
+#include "tools/velo/VeloText.h"
+
+#include <windows.h>
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qxtest {
+
+using JournalEntry = velo::JournalEntry;
+
+// Registers Velo.exe (of this build) in the current Wine prefix with `options` recorded for COM-started
+// instances; unregisters on destruction.
+class SimulatorRegistration {
+public:
+    explicit SimulatorRegistration(const std::vector<std::string>& options = {});
+    ~SimulatorRegistration();
+    SimulatorRegistration(const SimulatorRegistration&) = delete;
+    SimulatorRegistration& operator=(const SimulatorRegistration&) = delete;
+    bool ok() const { return m_ok; }
+    // Velo.exe's output when registration failed.
+    const std::string& output() const { return m_output; }
+
+private:
+    bool m_ok = false;
+    std::string m_output;
+};
+bool UnregisterSimulator();
+
+// The command line tail for `options`, each quoted as needed.
+std::string SimulatorArguments(const std::vector<std::string>& options);
+
+// Process ids of every process whose image name is exactly "Velo.exe".
+std::vector<DWORD> TerminalPids();
+// Pulls a trigger of a running simulator: "FrameClosing", "OtherEvents" or "Quit".
+bool SignalTerminal(DWORD pid, const std::string& trigger);
+// Asks every running Velo.exe to quit (it fires FrameClosing first), then kills by process id whatever is
+// left after `grace`. For SetUp and TearDown: each test starts without a terminal.
+void StopTerminals(std::chrono::milliseconds grace = std::chrono::seconds(5));
+
+// A Velo.exe started by hand for one test; quit (or killed) at the end.
+class Simulator {
+public:
+    Simulator() = default;
+    ~Simulator();
+    Simulator(const Simulator&) = delete;
+    Simulator& operator=(const Simulator&) = delete;
+
+    // Starts Velo.exe with `--journal journal` and `options`, and waits (bounded) until the journal shows
+    // it serving.
+    bool start(const std::string& journal, const std::vector<std::string>& options = {});
+    DWORD pid() const { return m_process.pid(); }
+    bool running() const { return m_process.running(); }
+    bool fireFrameClosing() { return SignalTerminal(pid(), "FrameClosing"); }
+    bool fireOtherEvents() { return SignalTerminal(pid(), "OtherEvents"); }
+    // Asks it to quit and waits for its exit code.
+    std::optional<DWORD> quit(std::chrono::milliseconds timeout = std::chrono::seconds(10));
+    ChildProcess& process() { return m_process; }
+
+private:
+    ChildProcess m_process;
+};
+
+// The journal's lines, parsed (torn or empty lines skipped).
+std::vector<JournalEntry> ReadJournal(const std::string& path);
+// Only the lines of one call ("IGroups.Add"), in order.
+std::vector<JournalEntry> JournalCalls(const std::string& path, const std::string& call);
+// Waits until the journal holds at least `count` lines of `call`.
+bool WaitForJournalCall(const std::string& path, const std::string& call, std::size_t count = 1,
+                        std::chrono::milliseconds timeout = std::chrono::seconds(10));
+
+}  // namespace qxtest
