@@ -35,7 +35,8 @@ Logger::~Logger() { close(); }
 
 void Logger::close() {
     if (!isOpen()) return;
-    message(LogInfo, "Closing log file.");
+    // An attached stream (a tool's standard output) is not ours to announce closing.
+    if (m_owned) message(LogInfo, "Closing log file.");
     if (m_owned) CloseHandle(m_file);
     m_file = INVALID_HANDLE_VALUE;
     m_owned = false;

@@ -39,6 +39,7 @@ public:
     // Number of message() lines written at LogWarning or above since the logger was opened or attached.
     long warningCount() const noexcept { return m_warnings.load(); }
 
+    // Closes the file opened by open(), with its closing line; an attached handle is only let go.
     void close();
 
 private:

@@ -60,13 +60,13 @@ TEST_F(ResolveTest, WorkedExamples) {
         ASSERT_TRUE(run.finished);
         EXPECT_EQ(run.exitCode, 0u) << run.output;
         std::vector<std::string> lines = SplitLines(run.output);
-        ASSERT_GE(lines.size(), 4u) << run.output;
+        ASSERT_GE(lines.size(), 3u) << run.output;
         EXPECT_EQ(lines.back(), c.value) << c.keyType << " " << c.arguments;
-        std::vector<std::string> tagged = Tagged(std::vector<std::string>(lines.end() - 4, lines.end() - 1));
+        std::vector<std::string> tagged = Tagged(std::vector<std::string>(lines.end() - 3, lines.end() - 1));
         EXPECT_THAT(tagged, ::testing::ElementsAre(
                                 " 3 |Piloting key found on : place [25], market [-1], credit class [DEFAULT], "
                                 "underlying [DEFAULT] and group [DEFAULT]",
-                                std::string(" 3 |") + c.trace, "   |Closing log file."))
+                                std::string(" 3 |") + c.trace))
             << run.output;
         // The configuration dump comes first, as the daemon writes it on loading.
         EXPECT_THAT(Tagged(lines), Contains(" 5 |Place [25] market [-1]")) << run.output;
@@ -87,9 +87,8 @@ TEST_F(ResolveTest, NothingToSendExitsOneWithTheReason) {
         ASSERT_TRUE(run.finished);
         EXPECT_EQ(run.exitCode, 1u) << run.output;
         std::vector<std::string> tagged = Tagged(SplitLines(run.output));
-        ASSERT_GE(tagged.size(), 2u) << run.output;
-        EXPECT_EQ(tagged[tagged.size() - 2], reason) << run.output;
-        EXPECT_EQ(tagged.back(), "   |Closing log file.") << run.output;
+        ASSERT_FALSE(tagged.empty()) << run.output;
+        EXPECT_EQ(tagged.back(), reason) << run.output;
     }
 }
 
@@ -120,7 +119,7 @@ TEST_F(ResolveTest, EmptyValueStillResolves) {
     std::vector<std::string> lines = SplitLines(run.output);
     ASSERT_GE(lines.size(), 2u);
     EXPECT_EQ(lines.back(), "");
-    EXPECT_EQ(lines[lines.size() - 2].substr(18), "Closing log file.");
+    EXPECT_EQ(lines[lines.size() - 2].substr(18), "Piloting using Symbol");
 }
 
 TEST_F(ResolveTest, UsageErrorsExitTwo) {

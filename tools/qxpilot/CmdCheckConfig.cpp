@@ -65,7 +65,6 @@ int RunCheckConfig(int argc, char** argv) {
     PilotingConfiguration config;
     LoadConfiguration(config, path.c_str());
     const long warnings = theLogger.warningCount();
-    // Before the summary, so that the logger's closing line does not come last.
     theLogger.close();
 
     if (config.placeMarkets.empty()) {

@@ -132,8 +132,8 @@ int RunResolve(int argc, char** argv) {
     std::optional<std::string> value =
         ResolvePilotingValue(config, r.place, r.codeMiddle, r.market, group.c_str(), isin.c_str(), currency.c_str(),
                              symbol.c_str(), creditClass.c_str(), underlying.c_str());
-    // Ends the log part of the output (with the logger's closing line) before the value.
-    theLogger.attach(nullptr);
+    // The log part of the output ends here; the value follows.
+    theLogger.close();
     if (!value) {
         // The daemon says nothing when the rule's key type is none it knows; say it here.
         PilotingKeyLookup found = LookUpPilotingKey(config.placeMarkets, r.place, r.market, group.c_str(),
