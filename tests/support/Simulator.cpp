@@ -6,8 +6,8 @@ namespace qxtest {
 
 namespace {
 
-std::string VeloCommand(const std::vector<std::string>& arguments) {
-    std::string command = Quoted(BinPath("Velo.exe"));
+std::string VeloCommand(const std::vector<std::string>& arguments, const std::string& program = {}) {
+    std::string command = Quoted(program.empty() ? BinPath("Velo.exe") : program);
     std::string tail = SimulatorArguments(arguments);
     if (!tail.empty()) {
         command += ' ';
@@ -85,10 +85,11 @@ Simulator::~Simulator() {
     m_process.kill();
 }
 
-bool Simulator::start(const std::string& journal, const std::vector<std::string>& options) {
+bool Simulator::start(const std::string& journal, const std::vector<std::string>& options,
+                      const std::string& program) {
     std::vector<std::string> arguments{"--journal", journal};
     arguments.insert(arguments.end(), options.begin(), options.end());
-    if (!m_process.start(VeloCommand(arguments))) return false;
+    if (!m_process.start(VeloCommand(arguments, program))) return false;
     std::string pid = std::to_string(m_process.pid());
     return WaitUntil(
         [&] {
@@ -105,6 +106,11 @@ std::optional<DWORD> Simulator::quit(std::chrono::milliseconds timeout) {
     if (!m_process.running()) return m_process.wait(std::chrono::milliseconds(0));
     SignalTerminal(pid(), "Quit");
     return m_process.wait(timeout);
+}
+
+std::string CopySimulator(const std::string& dir, const std::string& imageName) {
+    std::string copy = dir + "\\" + imageName;
+    return CopyFileA(BinPath("Velo.exe").c_str(), copy.c_str(), FALSE) ? copy : std::string();
 }
 
 std::vector<JournalEntry> ReadJournal(const std::string& path) {

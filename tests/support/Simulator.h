@@ -53,8 +53,9 @@ public:
     Simulator& operator=(const Simulator&) = delete;
 
     // Starts Velo.exe with `--journal journal` and `options`, and waits (bounded) until the journal shows
-    // it serving.
-    bool start(const std::string& journal, const std::vector<std::string>& options = {});
+    // it serving. `program`: another copy of it (see CopySimulator); default this build's Velo.exe.
+    bool start(const std::string& journal, const std::vector<std::string>& options = {},
+               const std::string& program = {});
     DWORD pid() const { return m_process.pid(); }
     bool running() const { return m_process.running(); }
     bool fireFrameClosing() { return SignalTerminal(pid(), "FrameClosing"); }
@@ -66,6 +67,10 @@ public:
 private:
     ChildProcess m_process;
 };
+
+// Copies this build's Velo.exe into `dir` as `imageName` ("velo.exe": a process that must not count as
+// the terminal; start it with --no-com) and returns the copy's path, empty on failure.
+std::string CopySimulator(const std::string& dir, const std::string& imageName);
 
 // The journal's lines, parsed (torn or empty lines skipped).
 std::vector<JournalEntry> ReadJournal(const std::string& path);

@@ -628,6 +628,19 @@ TEST_F(VeloCom, AProcessThatOnlyLooksLikeTheTerminalServesNothing) {
     StopTerminals();
 }
 
+TEST_F(VeloCom, OnlyTheExactImageNameCountsAsTheTerminal) {
+    TempDir other;
+    std::string copy = CopySimulator(other.path(), "velo.exe");
+    ASSERT_FALSE(copy.empty());
+    Simulator lookalike;
+    ASSERT_TRUE(lookalike.start(journal, {"--no-com"}, copy));
+    EXPECT_TRUE(TerminalPids().empty());
+    Simulator real;
+    ASSERT_TRUE(real.start(dir.file("real.txt"), {"--no-com"}));
+    EXPECT_THAT(TerminalPids(), ElementsAre(real.pid()));
+    EXPECT_EQ(lookalike.quit(), 0u);
+}
+
 TEST_F(VeloCom, EventsReachAnAdvisedSinkInThisProcessAndStopAfterUnadvise) {
     StartTerminal();
     auto sink = ComRef<TestSink>::adopt(new TestSink);

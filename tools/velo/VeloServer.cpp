@@ -80,26 +80,19 @@ HRESULT BuildList(const std::vector<ListRow>& rows, bool asBstr, SAFEARRAY** out
             const ListCell& cell = rows[row][static_cast<std::size_t>(column)];
             LONG index[2] = {static_cast<LONG>(row), column};
             std::wstring text = cell.isNumber ? std::to_wstring(cell.number) : cell.text;
-            BSTR bstr = nullptr;
-            if (FAILED(NewBstr(text, &bstr))) return E_OUTOFMEMORY;
-            HRESULT hr;
-            if (asBstr) {
-                hr = SafeArrayPutElement(array.get(), index, bstr);
+            // The cell owns its BSTR until VariantClear; SafeArrayPutElement stores copies.
+            VARIANT value;
+            VariantInit(&value);
+            if (cell.isNumber && !asBstr) {
+                V_VT(&value) = VT_I4;
+                V_I4(&value) = cell.number;
             } else {
-                VARIANT value;
-                VariantInit(&value);
-                if (cell.isNumber) {
-                    V_VT(&value) = VT_I4;
-                    V_I4(&value) = cell.number;
-                } else {
-                    V_VT(&value) = VT_BSTR;
-                    V_BSTR(&value) = SysAllocStringLen(bstr, SysStringLen(bstr));
-                    if (V_BSTR(&value) == nullptr) V_VT(&value) = VT_EMPTY;
-                }
-                hr = SafeArrayPutElement(array.get(), index, &value);
-                VariantClear(&value);
+                V_VT(&value) = VT_BSTR;
+                if (FAILED(NewBstr(text, &V_BSTR(&value)))) return E_OUTOFMEMORY;
             }
-            SysFreeString(bstr);
+            HRESULT hr = asBstr ? SafeArrayPutElement(array.get(), index, V_BSTR(&value))
+                                : SafeArrayPutElement(array.get(), index, &value);
+            VariantClear(&value);
             if (FAILED(hr)) return hr;
         }
     }
@@ -556,8 +549,9 @@ private:
 
 class ConnectionPointObject final : public ComObject<IConnectionPoint> {
 public:
-    ConnectionPointObject(Terminal& t, IConnectionPointContainer* container) : m_t(t), m_container(container) {
-        m_container->AddRef();
+    ConnectionPointObject(Terminal& t, IConnectionPointContainer* container) : m_t(t) {
+        container->AddRef();
+        m_container = ComRef<IConnectionPointContainer>::adopt(container);
     }
 
     IFACEMETHODIMP GetConnectionInterface(IID* iid) override {
@@ -567,7 +561,7 @@ public:
     }
     IFACEMETHODIMP GetConnectionPointContainer(IConnectionPointContainer** container) override {
         if (container == nullptr) return E_POINTER;
-        *container = m_container;
+        *container = m_container.get();
         m_container->AddRef();
         return S_OK;
     }
@@ -611,7 +605,6 @@ public:
     }
 
 protected:
-    ~ConnectionPointObject() override { m_container->Release(); }
     void* find(REFIID iid) override {
         if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IConnectionPoint))
             return static_cast<IConnectionPoint*>(this);
@@ -620,7 +613,7 @@ protected:
 
 private:
     Terminal& m_t;
-    IConnectionPointContainer* m_container;
+    ComRef<IConnectionPointContainer> m_container;
 };
 
 class ApplicationObject final : public ComObject<IApplication, IConnectionPointContainer> {
