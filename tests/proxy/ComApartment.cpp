@@ -1,0 +1,5 @@
+#include "tests/proxy/ComApartment.h"
+
+namespace {
+const auto* const kApartment = ::testing::AddGlobalTestEnvironment(new MultithreadedApartment);
+}  // namespace
