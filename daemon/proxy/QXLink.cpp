@@ -66,7 +66,11 @@ bool TerminalProcessRunning() {
 }
 
 CQXLink::~CQXLink() {
-    Dispose();
+    try {
+        Dispose();
+    } catch (...) {
+        // Only memory exhaustion gets here; what is still held is released below.
+    }
     ReleaseSink();
     m_app = nullptr;
 }
