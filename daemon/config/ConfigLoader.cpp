@@ -101,6 +101,8 @@ void ApplyRuleSection(PilotingConfiguration& config, const std::string& sectionN
 void LoadConfiguration(PilotingConfiguration& config, const char* fileName) {
     if (fileName == nullptr || fileName[0] == '\0') return;
 
+    // Checks and dump can write a few lines per rule: gathered, they cost a write per block, not per line.
+    LogBatch batch(theLogger);
     // Every name is known before the first section is applied.
     const std::vector<std::string> names = ReadSectionNames(fileName);
     for (const std::string& name : names) {

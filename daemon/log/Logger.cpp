@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <new>
 
 Logger theLogger;
 
@@ -29,11 +30,63 @@ private:
     bool m_locked = false;
 };
 
+// Holds the logger's writer lock for one scope.
+class WriteLockHold {
+public:
+    explicit WriteLockHold(SRWLOCK& lock) noexcept : m_lock(lock) { AcquireSRWLockExclusive(&m_lock); }
+    ~WriteLockHold() { ReleaseSRWLockExclusive(&m_lock); }
+    WriteLockHold(const WriteLockHold&) = delete;
+    WriteLockHold& operator=(const WriteLockHold&) = delete;
+
+private:
+    SRWLOCK& m_lock;
+};
+
 }  // namespace
 
 Logger::~Logger() { close(); }
 
+void Logger::beginBatch() {
+    WriteLockHold hold(m_writeLock);
+    DWORD self = GetCurrentThreadId();
+    if (m_batchDepth > 0) {
+        if (m_batchThread == self) ++m_batchDepth;
+        return;
+    }
+    if (!m_batch) {
+        // Without the memory the lines are simply written one by one.
+        m_batch.reset(new (std::nothrow) char[kBatchSize]);
+        if (!m_batch) return;
+    }
+    m_batchThread = self;
+    m_batchDepth = 1;
+    m_batchUsed = 0;
+}
+
+void Logger::endBatch() {
+    WriteLockHold hold(m_writeLock);
+    if (m_batchDepth == 0 || m_batchThread != GetCurrentThreadId()) return;
+    if (--m_batchDepth > 0) return;
+    flushBatch();
+    m_batchThread = 0;
+}
+
+bool Logger::flushBatch() {
+    if (m_batchUsed == 0) return true;
+    bool written = writeBlock(m_batch.get(), m_batchUsed);
+    m_batchUsed = 0;
+    return written;
+}
+
 void Logger::close() {
+    {
+        // Gathered lines go out before the closing line, and the file never outlives them.
+        WriteLockHold hold(m_writeLock);
+        if (isOpen()) flushBatch();
+        m_batchUsed = 0;
+        m_batchDepth = 0;
+        m_batchThread = 0;
+    }
     if (!isOpen()) return;
     // An attached stream (a tool's standard output) is not ours to announce closing.
     if (m_owned) message(LogInfo, "Closing log file.");
@@ -141,18 +194,31 @@ bool Logger::writeLine(const char* prefix, const char* format, va_list args) {
     line[total++] = '\r';
     line[total++] = '\n';
 
-    AcquireSRWLockExclusive(&m_writeLock);
-    struct Release {
-        SRWLOCK* lock;
-        ~Release() { ReleaseSRWLockExclusive(lock); }
-    } release{&m_writeLock};
+    WriteLockHold hold(m_writeLock);
     if (!isOpen()) return false;
+    if (m_batchDepth > 0) {
+        if (m_batchThread == GetCurrentThreadId()) {
+            if (m_batchUsed + total > kBatchSize && !flushBatch()) return false;
+            if (total <= kBatchSize) {
+                std::memcpy(m_batch.get() + m_batchUsed, line, total);
+                m_batchUsed += total;
+                return true;
+            }
+        } else if (!flushBatch()) {
+            return false;
+        }
+    }
+    return writeBlock(line, total);
+}
+
+bool Logger::writeBlock(const char* data, std::size_t size) {
     DWORD written = 0;
     if (m_owned) {
+        // Another daemon may share the file: each block lands whole at its end.
         FileRangeLock rangeLock(m_file);
         LARGE_INTEGER end{};
         SetFilePointerEx(m_file, end, nullptr, FILE_END);
-        return WriteFile(m_file, line, static_cast<DWORD>(total), &written, nullptr) && written == total;
+        return WriteFile(m_file, data, static_cast<DWORD>(size), &written, nullptr) && written == size;
     }
-    return WriteFile(m_file, line, static_cast<DWORD>(total), &written, nullptr) && written == total;
+    return WriteFile(m_file, data, static_cast<DWORD>(size), &written, nullptr) && written == size;
 }

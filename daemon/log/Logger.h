@@ -4,6 +4,8 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstddef>
+#include <memory>
 #include <string>
 
 enum LogSeverity : int {
@@ -42,14 +44,44 @@ public:
     // Closes the file opened by open(), with its closing line; an attached handle is only let go.
     void close();
 
+    // Between beginBatch() and endBatch() (see LogBatch) the calling thread's lines are gathered in memory and
+    // reach the file in blocks of whole lines, each block one write under the byte-range lock: under Wine the
+    // lock costs far more than the write, and a configuration dump writes hundreds of thousands of lines.
+    // A line of another thread first flushes the gathered lines, so the file keeps the order of the calls.
+    // Nested batches of the same thread join the outer one; another thread's batch request is not granted.
+    void beginBatch();
+    void endBatch();
+
+    static constexpr std::size_t kBatchSize = 64 * 1024;
+
 private:
     bool writeLine(const char* prefix, const char* format, va_list args);
+    // With m_writeLock held.
+    bool writeBlock(const char* data, std::size_t size);
+    bool flushBatch();
 
     HANDLE m_file = INVALID_HANDLE_VALUE;
     bool m_owned = false;
     std::atomic<long> m_warnings{0};
     SRWLOCK m_writeLock = SRWLOCK_INIT;  // keeps the lines of this process's threads apart
     char m_path[MAX_PATH * 2] = {};
+    // Batch state, under m_writeLock.
+    DWORD m_batchThread = 0;
+    int m_batchDepth = 0;
+    std::unique_ptr<char[]> m_batch;
+    std::size_t m_batchUsed = 0;
+};
+
+// Gathers the calling thread's log lines for the life of the object (see Logger::beginBatch).
+class LogBatch {
+public:
+    explicit LogBatch(Logger& logger) : m_logger(logger) { m_logger.beginBatch(); }
+    ~LogBatch() { m_logger.endBatch(); }
+    LogBatch(const LogBatch&) = delete;
+    LogBatch& operator=(const LogBatch&) = delete;
+
+private:
+    Logger& m_logger;
 };
 
 extern Logger theLogger;
