@@ -100,5 +100,14 @@ std::string IntegritySidText(HANDLE process);
 bool LaunchWithIntegrityToken(const char* applicationName, char* commandLine, STARTUPINFOA* startup,
                               PROCESS_INFORMATION* info);
 
-// StartDaemon: creates the daemon process and waits until it is idle.
+// After the new process reported itself idle: whether it owns the daemon's control window yet. Wine can report
+// a process idle while it is still initialising (its first user32 calls may wait for messages), before the
+// daemon has created its window, and a request sent then would find no daemon. The process ending first
+// means it will never serve; a process idle without such a window after the grace time (not a daemon) is
+// taken as started.
+enum class Readiness { Ready, Ended, Idle };
+inline constexpr DWORD kControlWindowGraceMs = 5000;
+Readiness WaitForControlWindow(HANDLE process, DWORD processId);
+
+// StartDaemon: creates the daemon process and waits until it is idle and serving.
 std::int32_t LaunchDaemon(const char* exePath, bool integrityLaunch, const char* logDir);

@@ -67,6 +67,31 @@ bool LaunchWithIntegrityToken(const char* applicationName, char* commandLine, ST
                                 nullptr, startup, info) != FALSE;
 }
 
+namespace {
+
+bool OwnsControlWindow(DWORD processId) {
+    HWND window = nullptr;
+    while ((window = FindWindowExA(nullptr, window, kControlWindowClass, nullptr)) != nullptr) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(window, &owner);
+        if (owner == processId) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+Readiness WaitForControlWindow(HANDLE process, DWORD processId) {
+    ULONGLONG deadline = GetTickCount64() + kControlWindowGraceMs;
+    for (;;) {
+        // Wine's wait for idleness also returns 0 when the process has ended (a second daemon exits at once).
+        if (WaitForSingleObject(process, 0) != WAIT_TIMEOUT) return Readiness::Ended;
+        if (OwnsControlWindow(processId)) return Readiness::Ready;
+        if (GetTickCount64() >= deadline) return Readiness::Idle;
+        WaitForSingleObject(process, 10);
+    }
+}
+
 std::int32_t LaunchDaemon(const char* exePath, bool integrityLaunch, const char* logDir) {
     SetLastSystemError(0);
     if (exePath == nullptr) return kClientNullPath;
@@ -91,10 +116,7 @@ std::int32_t LaunchDaemon(const char* exePath, bool integrityLaunch, const char*
 
     DWORD wait = WaitForInputIdle(process.process(), INFINITE);
     DWORD waitError = GetLastError();
-    // Wine's wait also returns 0 when the process ends without ever waiting for input (a second daemon does):
-    // a process that is gone is not ready for requests.
-    bool ready = wait == 0 && WaitForSingleObject(process.process(), 0) == WAIT_TIMEOUT;
-    if (!ready) {
+    if (wait != 0 || WaitForControlWindow(process.process(), info.dwProcessId) == Readiness::Ended) {
         SetLastSystemError(waitError);
         return kClientNotIdle;
     }
