@@ -302,6 +302,35 @@ int Report(const char* command, int code, DWORD systemError, DWORD threadError, 
     return code;
 }
 
+// Under Wine a process created without handle inheritance still receives its creator's standard handles, so a
+// daemon started from a pipeline would hold the pipe open for its whole life and the pipeline would never end.
+// Our standard handles are hidden while the daemon is created.
+class DetachedStandardHandles {
+public:
+    DetachedStandardHandles()
+        : m_input(GetStdHandle(STD_INPUT_HANDLE)),
+          m_output(GetStdHandle(STD_OUTPUT_HANDLE)),
+          m_error(GetStdHandle(STD_ERROR_HANDLE)) {
+        std::fflush(stdout);
+        std::fflush(stderr);
+        SetStdHandle(STD_INPUT_HANDLE, nullptr);
+        SetStdHandle(STD_OUTPUT_HANDLE, nullptr);
+        SetStdHandle(STD_ERROR_HANDLE, nullptr);
+    }
+    ~DetachedStandardHandles() {
+        SetStdHandle(STD_INPUT_HANDLE, m_input);
+        SetStdHandle(STD_OUTPUT_HANDLE, m_output);
+        SetStdHandle(STD_ERROR_HANDLE, m_error);
+    }
+    DetachedStandardHandles(const DetachedStandardHandles&) = delete;
+    DetachedStandardHandles& operator=(const DetachedStandardHandles&) = delete;
+
+private:
+    HANDLE m_input;
+    HANDLE m_output;
+    HANDLE m_error;
+};
+
 struct Exports {
     IQXP_StartDaemon_Fn startDaemon = nullptr;
     IQXP_StartDaemon_Utf8_Fn startDaemonUtf8 = nullptr;
@@ -339,16 +368,20 @@ int RunStartDaemon(const Exports& library, const Arguments& arguments) {
     std::string done = "daemon started and ready: " + shownPath +
                        (logDir ? ", log directory " + logDir->text : std::string(", log in the current directory"));
     int code = 0;
+    DWORD threadError = 0;
     if (!utf8) {
+        DetachedStandardHandles detached;
         code = library.startDaemon(shownPath.c_str(), integrity ? 1 : 0, logDir ? logDir->text.c_str() : nullptr);
+        threadError = GetLastError();
     } else {
         // UTF-8 texts as an application would pass them: from the wide command line, not from argv.
         std::optional<std::string> path = exe ? Utf8Value(arguments, *exe) : ProgramDirUtf8() + "\\QXPilotSt.exe";
         std::optional<std::string> directory = logDir ? Utf8Value(arguments, *logDir) : std::nullopt;
         if (!path || (logDir && !directory)) return UsageError(command, "cannot read the arguments as UTF-8");
+        DetachedStandardHandles detached;
         code = library.startDaemonUtf8(path->c_str(), integrity ? 1 : 0, directory ? directory->c_str() : nullptr);
+        threadError = GetLastError();
     }
-    DWORD threadError = GetLastError();
     return Report(command, code, static_cast<DWORD>(library.getSystemLastError()), threadError, done);
 }
 
