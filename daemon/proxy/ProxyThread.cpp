@@ -1,5 +1,246 @@
-// Seam: the proxy thread arrives with the terminal link.
 #include "daemon/proxy/ProxyThread.h"
 
-void StartProxyThread(bool) {}
-void StopProxyThread() {}
+#include "daemon/log/Logger.h"
+#include "daemon/proxy/ComError.h"
+#include "daemon/proxy/QXProxy.h"
+
+#include <objbase.h>
+
+#include <utility>
+
+namespace {
+
+// An owned kernel handle.
+class KernelHandle {
+public:
+    KernelHandle() noexcept = default;
+    explicit KernelHandle(HANDLE handle) noexcept : m_handle(handle) {}
+    KernelHandle(const KernelHandle&) = delete;
+    KernelHandle& operator=(const KernelHandle&) = delete;
+    KernelHandle(KernelHandle&& other) noexcept : m_handle(std::exchange(other.m_handle, nullptr)) {}
+    KernelHandle& operator=(KernelHandle&& other) noexcept {
+        if (this != &other) {
+            reset();
+            m_handle = std::exchange(other.m_handle, nullptr);
+        }
+        return *this;
+    }
+    ~KernelHandle() { reset(); }
+
+    void reset() noexcept {
+        if (HANDLE old = std::exchange(m_handle, nullptr)) CloseHandle(old);
+    }
+    HANDLE get() const noexcept { return m_handle; }
+    explicit operator bool() const noexcept { return m_handle != nullptr; }
+
+private:
+    HANDLE m_handle = nullptr;
+};
+
+// The one owning handle of the current (or last) proxy thread, used by the main thread alone: stops wait on
+// it even after the ending thread has cleared m_thread, and it is closed once no stop can wait on it.
+KernelHandle proxyThread;
+
+// Waits until the last proxy thread has truly ended, then lets go of its handle.
+void WaitForProxyThreadEnd() {
+    if (!proxyThread) return;
+    WaitForSingleObject(proxyThread.get(), INFINITE);
+    proxyThread.reset();
+}
+
+void PostToProxyThread(UINT message, WPARAM wParam = 0) {
+    PostThreadMessageA(theProxyData.threadId(), message, wParam, 0);
+}
+
+void ReleaseCom(CQXProxy& proxy) {
+    if (!proxy.m_comInitialized) return;
+    CoUninitialize();
+    proxy.m_comInitialized = false;
+}
+
+void RunMessageLoop(CQXProxy& proxy) {
+    MSG message;
+    while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+        if (message.hwnd != nullptr) continue;
+        try {
+            HandleProxyMessage(proxy, message);
+        } catch (...) {
+            theLogger.message(LogError,
+                              "A unknow Exception occured in the Quodrix proxy thread! Thread will now exit. Another "
+                              "thread will be created for the next command.");
+            return;
+        }
+    }
+}
+
+// The ending steps; nothing may escape a thread routine.
+bool EndProxyThread(CQXProxy& proxy) noexcept {
+    {
+        CriticalSectionGuard guard(theProxyData.m_lock);
+        theProxyData.m_threadId = 0;
+        theProxyData.m_thread = nullptr;
+    }
+    try {
+        proxy.m_link.Dispose();
+    } catch (...) {
+    }
+    proxy.m_link.m_events = nullptr;
+    proxy.m_linkEvents.reset();
+    return proxy.m_comInitialized;
+}
+
+}  // namespace
+
+void CQXProxy::CQXLinkEvtHandler::OnTerminalClosed() {
+    if (theProxyData.threadId() != 0) PostToProxyThread(QXPROXY_MSG_STOP);
+}
+
+CQXProxy::CQXProxy() : m_linkEvents(std::make_unique<CQXLinkEvtHandler>()) { m_link.m_events = m_linkEvents.get(); }
+
+CQXProxy::~CQXProxy() { m_link.m_events = nullptr; }
+
+void CQXProxy::OnStart(bool forceStart) {
+    // The apartment is entered once per thread hold; a reconnection has left it before coming here.
+    if (!m_comInitialized) {
+        const HRESULT hr = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        if (hr == S_OK || hr == S_FALSE) {
+            m_comInitialized = true;
+        } else {
+            theLogger.message(LogError, "CoInitialize failed (%s)", ComErrorText(hr).c_str());
+        }
+    }
+
+    std::string address;
+    {
+        CriticalSectionGuard guard(theProxyData.m_lock);
+        address = theProxyData.m_address;
+    }
+    std::int32_t port = 0;
+    {
+        CriticalSectionGuard guard(theProxyData.m_lock);
+        port = theProxyData.m_port;
+    }
+
+    if (m_link.Connect(address, port, forceStart)) return;
+    m_link.Dispose();
+    ReleaseCom(*this);
+    PostToProxyThread(WM_QUIT);
+}
+
+void CQXProxy::Disconnect() {
+    m_link.Dispose();
+    ReleaseCom(*this);
+    PostToProxyThread(WM_QUIT);
+}
+
+void CQXProxy::OnPilot() {
+    ModuleRegistry modules;
+    {
+        CriticalSectionGuard guard(theProxyData.m_lock);
+        modules = theProxyData.m_modules;
+    }
+    std::string value;
+    {
+        CriticalSectionGuard guard(theProxyData.m_lock);
+        value = theProxyData.m_pendingValue;
+    }
+    m_link.Pilot(value, modules);
+}
+
+void CQXProxy::OnReconnect() {
+    Disconnect();
+    if (reconnectCount > kMaxReconnections) {
+        theLogger.message(LogError, " Maximum number of connections to Quodrix reached, abort instruction.");
+        return;
+    }
+    OnStart(false);
+    OnPilot();
+}
+
+void HandleProxyMessage(CQXProxy& proxy, const MSG& message) {
+    switch (message.message) {
+    case QXPROXY_MSG_START: {
+        theLogger.message(LogInfo, " QXPROXY_MSG_START message received.");
+        const int forceStart = LOWORD(message.wParam);
+        theLogger.message(LogInfo, " forceStart value is %d", forceStart);
+        proxy.OnStart(forceStart != 0);
+        break;
+    }
+    case QXPROXY_MSG_STOP:
+        proxy.Disconnect();
+        break;
+    case QXPROXY_MSG_PILOT:
+        proxy.OnPilot();
+        break;
+    case QXPROXY_MSG_RECONNECT:
+        proxy.OnReconnect();
+        break;
+    default:
+        break;
+    }
+}
+
+DWORD WINAPI ProxyThreadMain(LPVOID startEvent) {
+    bool comHeld = false;
+    {
+        std::unique_ptr<CQXProxy> proxy;
+        try {
+            proxy = std::make_unique<CQXProxy>();
+        } catch (...) {
+            // The creator sees the thread end instead of the start signal.
+            return 0;
+        }
+        MSG message;
+        PeekMessageA(&message, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
+        SetEvent(static_cast<HANDLE>(startEvent));
+
+        RunMessageLoop(*proxy);
+        comHeld = EndProxyThread(*proxy);
+    }
+    // After the link has released every reference it held: a thread that ended by an exception still
+    // holds the apartment.
+    if (comHeld) CoUninitialize();
+    return 0;
+}
+
+void StartProxyThread(bool forceStart) {
+    if (!terminalAvailable && !forceStart) return;
+    if (theProxyData.threadId() != 0) return;
+    // The last thread has let go of the shared state; it ends before the next one starts, so that two never
+    // talk to the terminal at once.
+    WaitForProxyThreadEnd();
+
+    KernelHandle started(CreateEventA(nullptr, FALSE, FALSE, nullptr));
+    if (!started) {
+        theLogger.message(LogError, "Cannot start the Quodrix proxy thread: no start event (system error %lu)",
+                          GetLastError());
+        return;
+    }
+    DWORD id = 0;
+    KernelHandle thread(CreateThread(nullptr, 0, ProxyThreadMain, started.get(), 0, &id));
+    if (!thread) {
+        theLogger.message(LogError, "Cannot start the Quodrix proxy thread: thread not created (system error %lu)",
+                          GetLastError());
+        return;
+    }
+    HANDLE waits[2] = {started.get(), thread.get()};
+    if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) {
+        theLogger.message(LogError, "Cannot start the Quodrix proxy thread: it ended before it was ready");
+        return;
+    }
+    {
+        CriticalSectionGuard guard(theProxyData.m_lock);
+        theProxyData.m_threadId = id;
+        theProxyData.m_thread = thread.get();
+    }
+    proxyThread = std::move(thread);
+    PostThreadMessageA(id, QXPROXY_MSG_START, forceStart ? 1 : 0, 0);
+}
+
+void StopProxyThread() {
+    if (theProxyData.threadId() != 0) PostToProxyThread(QXPROXY_MSG_STOP);
+    // Also a thread that has cleared its id but is still letting go of the terminal is waited for.
+    WaitForProxyThreadEnd();
+}
