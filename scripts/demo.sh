@@ -105,8 +105,8 @@ echo "== Windows created by the piloting (simulator journal)"
 tr -d '\r' <"$JOURNAL" | awk -F'\t' -v started="$GROUPS_STARTED" '
     BEGIN { n = split(started, names, " "); for (i = 1; i <= n; i++) group["G" i] = names[i] }
     function field(name,   i) { for (i = 2; i <= NF; i++) if (index($i, name "=") == 1) return substr($i, length(name) + 2); return "" }
-    $1 == "IGroups.Add"  { printf "   group  %-8s key %s\n", field("name"), field("key") }
-    $1 == "IWindows.Add" { printf "   window %-8s kind %s, properties %s -> %s\n", field("group"), field("kind"), field("settings"), field("key") }'
+    $1 == "IGroups.Add"  { group[field("key")] = field("name"); printf "   group  %-8s key %s\n", field("name"), field("key") }
+    $1 == "IWindows.Add" { printf "   window of %-8s kind %s, properties %s -> %s\n", group[field("group")], field("kind"), field("settings"), field("key") }'
 
 echo
 echo "== Which terminal window received which value (simulator journal)"
