@@ -30,7 +30,21 @@ int FormatLogText(char (&out)[kLogTextSize], const char* format, va_list args) n
     // vsnprintf cuts at the buffer's end; keep at most kLogTextMaxChars so that CR LF still fits.
     int n = std::vsnprintf(out, kLogTextMaxChars + 1, format, args);
     if (n < 0) return -1;
-    return n > static_cast<int>(kLogTextMaxChars) ? static_cast<int>(kLogTextMaxChars) : n;
+    if (n > static_cast<int>(kLogTextMaxChars)) n = static_cast<int>(kLogTextMaxChars);
+    KeepOnOneLine(out, static_cast<std::size_t>(n));
+    return n;
+}
+
+void KeepOnOneLine(char* text, std::size_t length) noexcept {
+    // Line feeds that end the text are the writer's own (the dump's "End Dumping\n"); keep them.
+    std::size_t end = length;
+    while (end > 0 && text[end - 1] == '\n') --end;
+    for (std::size_t i = 0; i < end; ++i) {
+        if (text[i] == '\r' || text[i] == '\n') text[i] = ' ';
+    }
+    for (std::size_t i = end; i < length; ++i) {
+        if (text[i] == '\r') text[i] = ' ';
+    }
 }
 
 std::string LogFileName(const std::string& directory, int year, int month, int day) {

@@ -20,9 +20,13 @@ void FormatMessagePrefix(char (&out)[kLogPrefixSize], int severity, const SYSTEM
 // " 5 14:03:27:046   "
 void FormatTracePrefix(char (&out)[kLogPrefixSize], int level, const SYSTEMTIME& time) noexcept;
 
-// Formats the text of a line, cut to kLogTextMaxChars characters. Returns the length, or -1 when the
-// format cannot be applied.
+// Formats the text of a line, cut to kLogTextMaxChars characters and kept on one line (KeepOnOneLine).
+// Returns the length, or -1 when the format cannot be applied.
 int FormatLogText(char (&out)[kLogTextSize], const char* format, va_list args) noexcept;
+
+// Texts from requests reach the log verbatim; a CR or LF inside one would end the line early and let the
+// rest pass for a line of its own. Every CR, and every LF but those ending the text, becomes a blank.
+void KeepOnOneLine(char* text, std::size_t length) noexcept;
 
 // "qxpilotst_YYYYMMDD.log" in `directory` (a backslash added unless empty or already ending with one).
 std::string LogFileName(const std::string& directory, int year, int month, int day);
