@@ -7,6 +7,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <new>
 
 namespace {
@@ -68,15 +69,46 @@ bool IsRuleSection(const std::string& name) {
     return name.find("Extension") != std::string::npos && !name.starts_with('-');
 }
 
-void ApplyRuleSection(PilotingConfiguration& config, const std::string& sectionName, const SectionValues& values) {
+std::uint64_t CountListItems(const std::string& value) {
+    if (value.empty()) return 1;
+    std::uint64_t commas = 0;
+    for (char c : value) commas += c == ',';
+    return commas + 1 - (value.back() == ',' ? 1 : 0);
+}
+
+std::uint64_t SectionCombinations(const SectionValues& values) {
+    std::uint64_t product = 1;
+    for (const char* key : {"Market", "CreditClass", "Underlying", "Group"}) {
+        const std::uint64_t items = CountListItems(GetSectionValue(values, key));
+        // Saturates instead of wrapping: a few long lists can exceed 64 bits.
+        if (items != 0 && product > UINT64_MAX / items) return UINT64_MAX;
+        product *= items;
+    }
+    return product;
+}
+
+std::uint64_t ApplyRuleSection(PilotingConfiguration& config, const std::string& sectionName,
+                               const SectionValues& values, std::uint64_t allowedCombinations) {
     config.currentSection = sectionName;
     const std::int32_t place = ReadInteger(GetSectionValue(values, "Place"));
-    if (place == 0) return;
+    if (place == 0) return 0;
     config.currentPlace = place;
 
     const std::string extension = GetSectionValue(values, "QXExtension");
     const std::string keyType = UpperAnsi(GetSectionValue(values, "QXSymbol"));
     CheckKeyType(keyType);
+
+    // Counted before any list is split, so that an oversized section costs nothing.
+    const std::uint64_t combinations = SectionCombinations(values);
+    if (combinations > allowedCombinations) {
+        theLogger.message(LogError,
+                          "Section [%s] skipped: its lists make %llu combinations of market, credit class, "
+                          "underlying and group, more than the %llu left of the %llu a configuration may hold",
+                          sectionName.c_str(), static_cast<unsigned long long>(combinations),
+                          static_cast<unsigned long long>(allowedCombinations),
+                          static_cast<unsigned long long>(kMaxCombinationsPerLoad));
+        return 0;
+    }
 
     std::vector<std::int32_t> markets;
     const std::string marketList = GetSectionValue(values, "Market");
@@ -96,6 +128,7 @@ void ApplyRuleSection(PilotingConfiguration& config, const std::string& sectionN
             for (const std::string& underlying : underlyings)
                 for (const std::string& group : groups)
                     SetPilotingKey(config, place, market, creditClass, underlying, group, extension, keyType);
+    return combinations;
 }
 
 void LoadConfiguration(PilotingConfiguration& config, const char* fileName) {
@@ -105,6 +138,7 @@ void LoadConfiguration(PilotingConfiguration& config, const char* fileName) {
     LogBatch batch(theLogger);
     // Every name is known before the first section is applied.
     const std::vector<std::string> names = ReadSectionNames(fileName);
+    std::uint64_t allowed = kMaxCombinationsPerLoad;
     for (const std::string& name : names) {
         if (!IsRuleSection(name)) continue;
         if (name.size() > kSectionNameLimit) {
@@ -115,7 +149,7 @@ void LoadConfiguration(PilotingConfiguration& config, const char* fileName) {
         }
         SectionValues values;
         ReadSection(values, fileName, name.c_str());
-        ApplyRuleSection(config, name, values);
+        allowed -= ApplyRuleSection(config, name, values, allowed);
     }
     DumpConfiguration(config);
 }

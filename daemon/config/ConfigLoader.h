@@ -5,6 +5,7 @@
 #include "daemon/config/SectionValues.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -23,9 +24,22 @@ std::vector<std::string> ReadSectionNames(const char* fileName);
 // Names containing "Extension" (case-sensitive) and not starting with "-" hold piloting rules.
 bool IsRuleSection(const std::string& name);
 
+// Most combinations (market x credit class x underlying x group) one load applies, all sections together.
+// Lists multiply: a few hundred bytes of list values could otherwise ask for billions of entries (hours of
+// work, gigabytes of memory and of log). A desk of 10,000 sections of 2 markets x 2 groups uses 40,000.
+constexpr std::uint64_t kMaxCombinationsPerLoad = 1000000;
+
+// Items a list value splits into (an empty value counts as its one default item).
+std::uint64_t CountListItems(const std::string& value);
+// Market x credit class x underlying x group items of a section, saturating at UINT64_MAX.
+std::uint64_t SectionCombinations(const SectionValues& values);
+
 // Applies one rule section: checks its key type and sets a PilotingKey for every combination of its
-// markets, credit classes, underlyings and groups. A section whose place reads as 0 adds nothing.
-void ApplyRuleSection(PilotingConfiguration& config, const std::string& sectionName, const SectionValues& values);
+// markets, credit classes, underlyings and groups. A section whose place reads as 0 adds nothing; one with
+// more combinations than `allowedCombinations` adds nothing and is reported. Returns the combinations set.
+std::uint64_t ApplyRuleSection(PilotingConfiguration& config, const std::string& sectionName,
+                               const SectionValues& values,
+                               std::uint64_t allowedCombinations = kMaxCombinationsPerLoad);
 
 // Applies every rule section of `fileName` to `config`, then dumps the model; an empty name does nothing.
 // The name goes to the profile reader as given: a name without a folder is looked for in the Windows folder.
