@@ -86,7 +86,7 @@ bool EndProxyThread(CQXProxy& proxy) noexcept {
         proxy.m_link.Dispose();
     } catch (...) {
     }
-    proxy.m_link.m_events = nullptr;
+    proxy.m_link.DetachListener();
     proxy.m_linkEvents.reset();
     return proxy.m_comInitialized;
 }
@@ -99,7 +99,7 @@ void CQXProxy::CQXLinkEvtHandler::OnTerminalClosed() {
 
 CQXProxy::CQXProxy() : m_linkEvents(std::make_unique<CQXLinkEvtHandler>()) { m_link.m_events = m_linkEvents.get(); }
 
-CQXProxy::~CQXProxy() { m_link.m_events = nullptr; }
+CQXProxy::~CQXProxy() { m_link.DetachListener(); }
 
 void CQXProxy::OnStart(bool forceStart) {
     // The apartment is entered once per thread hold; a reconnection has left it before coming here.

@@ -165,9 +165,42 @@ void CQXLink::AdviseNewSink() {
     m_sink->Advise(m_app);
 }
 
+namespace {
+
+// Event calls arrive on COM threads while the proxy thread may be letting go of the link or its listener:
+// an event call holds this shared for as long as it uses them, and letting go holds it exclusively.
+SRWLOCK theEventGate = SRWLOCK_INIT;
+
+class EventGateHold {
+public:
+    explicit EventGateHold(bool exclusive) noexcept : m_exclusive(exclusive) {
+        if (m_exclusive) AcquireSRWLockExclusive(&theEventGate);
+        else AcquireSRWLockShared(&theEventGate);
+    }
+    ~EventGateHold() {
+        if (m_exclusive) ReleaseSRWLockExclusive(&theEventGate);
+        else ReleaseSRWLockShared(&theEventGate);
+    }
+    EventGateHold(const EventGateHold&) = delete;
+    EventGateHold& operator=(const EventGateHold&) = delete;
+
+private:
+    bool m_exclusive;
+};
+
+}  // namespace
+
 void CQXLink::ReleaseSink() noexcept {
-    if (m_sink) m_sink->m_owner = nullptr;
+    if (m_sink) {
+        EventGateHold hold(true);
+        m_sink->m_owner = nullptr;
+    }
     m_sink = nullptr;
+}
+
+void CQXLink::DetachListener() noexcept {
+    EventGateHold hold(true);
+    m_events = nullptr;
 }
 
 void CQXLink::Dispose() {
@@ -187,6 +220,7 @@ ComPtr<CQuodrixEventHandler> CQuodrixEventHandler::Create() {
 }
 
 HRESULT STDMETHODCALLTYPE CQuodrixEventHandler::FrameClosing(LONG) {
+    EventGateHold hold(false);
     CQXLink* owner = m_owner.load();
     CQXLink::IEvents* events = owner ? owner->m_events.load() : nullptr;
     if (events) {

@@ -53,6 +53,8 @@ public:
     bool m_connected = false;
     // Installed by the owner; read by the sink on COM threads, hence atomic.
     std::atomic<IEvents*> m_events{nullptr};
+    // Takes the listener away; once it returns, no event call is still using it, so it may be destroyed.
+    void DetachListener() noexcept;
 
 private:
     // A new sink in m_sink, advised on m_app; the advice's own result is not needed.

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace qxtest;
@@ -103,6 +104,50 @@ TEST_F(LinkTest, FrameClosingTellsTheListenerOnceAndTracesOnce) {
     EXPECT_EQ(sink->FrameClosing(3), S_OK);
     EXPECT_EQ(listener.calls, 1);
     EXPECT_EQ(written(), std::vector<std::string>{"Quodrix is beeing closed"});
+}
+
+// A listener that stays inside its call until released.
+class SlowListener : public CQXLink::IEvents {
+public:
+    void OnTerminalClosed() override {
+        SetEvent(entered);
+        WaitForSingleObject(release, INFINITE);
+        finished = true;
+    }
+    HANDLE entered = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    std::atomic<bool> finished{false};
+    ~SlowListener() {
+        CloseHandle(entered);
+        CloseHandle(release);
+    }
+};
+
+TEST_F(LinkTest, DetachingTheListenerWaitsForAnEventCallUsingIt) {
+    CQXLink link;
+    SlowListener listener;
+    link.m_events = &listener;
+    auto sink = CQuodrixEventHandler::Create();
+    sink->m_owner = &link;
+
+    std::thread event([&] { sink->FrameClosing(0); });
+    ASSERT_EQ(WaitForSingleObject(listener.entered, 10000), WAIT_OBJECT_0);
+    std::atomic<bool> detached{false};
+    bool finishedBeforeDetach = false;
+    std::thread detach([&] {
+        link.DetachListener();
+        finishedBeforeDetach = listener.finished;
+        detached = true;
+    });
+    // While the call runs, detaching must not complete: the listener could be destroyed under it.
+    Sleep(100);
+    EXPECT_FALSE(detached);
+    SetEvent(listener.release);
+    event.join();
+    detach.join();
+    EXPECT_TRUE(finishedBeforeDetach);
+    EXPECT_EQ(link.m_events.load(), nullptr);
+    EXPECT_EQ(sink->FrameClosing(0), S_OK);  // nothing to tell any more
 }
 
 TEST_F(LinkTest, TheOtherEventsAreAcceptedWithoutTrace) {
