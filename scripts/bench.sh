@@ -37,6 +37,7 @@ run() {  # run NAME PROGRAM [ARGS...]: keeps the ROW/NOTE/FIGURE lines, shows pr
     echo "$out" | grep -E '^(ROW|NOTE|FIGURE|INFO)' >>"$results" || true
 }
 
+run "P1 client call, P2 end to end" qxbench_client.exe
 run "P3 configuration load" qxbench_config.exe
 
 if [ $hardening -eq 1 ]; then
