@@ -705,10 +705,10 @@ void Journal::write(const JournalLine& line) {
 
 Terminal::Terminal(const VeloOptions& opts)
     : options(opts), faults(opts.faults), active(opts.inactive ? VARIANT_FALSE : VARIANT_TRUE) {
-    for (const auto& spec : options.groups) {
-        GroupState& group = model.addGroup(WideFromUtf8(spec.name));
+    for (const auto& layout : options.groups) {
+        GroupState& group = model.addGroup(WideFromUtf8(layout.name));
         std::wstring key = group.key;
-        for (long kind : spec.kinds) model.addWindow(key, kind, "");
+        for (long kind : layout.kinds) model.addWindow(key, kind, "");
     }
 }
 
