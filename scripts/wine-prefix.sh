@@ -5,6 +5,8 @@
 #   wine-prefix.sh stop  PREFIX   end every Wine process of the prefix
 set -euo pipefail
 cmd=${1:?command}; prefix=${2:?prefix}
+# Wine ignores a relative prefix: make it absolute.
+prefix=$(realpath -m -- "$prefix")
 export WINEPREFIX=$prefix
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}

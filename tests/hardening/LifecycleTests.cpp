@@ -39,16 +39,36 @@ private:
     HANDLE m_process = nullptr;
 };
 
-TEST(Lifecycle, StartAndStopCyclesThroughTheLibrary) {
-    KillStrayDaemon();
-    StopTerminals();
+class Lifecycle : public ::testing::Test {
+protected:
+    void SetUp() override {
+        KillStrayDaemon();
+        StopTerminals();
+        journal = work.file("velo.journal");
+        config = work.file("rules.dat");
+    }
+    // Daemons started through the library have no owner here: whatever runs is ended by process id.
+    void TearDown() override {
+        // A cycle that fails is one among hundreds: show where the daemon and the terminal stopped.
+        if (HasFailure()) {
+            auto tail = [](std::string text) { return text.size() > 3000 ? "..." + text.substr(text.size() - 3000) : text; };
+            std::printf("---- end of log\n%s\n---- end of journal\n%s\n----\n",
+                        tail(ReadFileText(FindLogFile(logDir.path()))).c_str(), tail(ReadFileText(journal)).c_str());
+        }
+        KillStrayDaemon();
+        simulator.quit();
+        StopTerminals();
+    }
+
     TempDir work, logDir;
-    const std::string journal = work.file("velo.journal");
-    const std::string config = work.file("rules.dat");
+    std::string journal, config;
+    Simulator simulator;
+};
+
+TEST_F(Lifecycle, StartAndStopCyclesThroughTheLibrary) {
     WriteFileText(config, "[Extension_Cycle]\r\nPlace=25\r\nQXSymbol=SYMBOL\r\nQXExtension=.C\r\n");
     SimulatorRegistration registration({"--journal", journal});
     ASSERT_TRUE(registration.ok()) << registration.output();
-    Simulator simulator;
     ASSERT_TRUE(simulator.start(journal, {"--group", "Cycle=Vista"}));
     ClientDll dll;
     ASSERT_TRUE(dll.loaded());

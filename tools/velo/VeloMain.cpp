@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -141,8 +142,10 @@ int Run(const VeloOptions& options, const std::string& commandLine) {
     SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
 
     ClassFactory factory(*terminal);
+    std::optional<InterfacePins> pins;
     ClassRegistration registration;
     if (!options.noCom) {
+        pins.emplace(*terminal);
         HRESULT hr = registration.add(&factory);
         if (FAILED(hr)) {
             terminal->journal.write(JournalLine("Velo.Exit").number("pid", pid).text("reason", "register").hr(hr));

@@ -92,4 +92,23 @@ private:
     Terminal& m_t;
 };
 
+// Wine's COM withdraws an interface's RPC registration when the process's last stub for that interface goes
+// away, and waits for calls on it to end; a call that ends just as the wait begins is missed, and the wait
+// (and the client's Release behind it) never returns. Holding one table-marshalled object for every
+// interface the simulator serves keeps each registration alive for the life of the process.
+class InterfacePins {
+public:
+    explicit InterfacePins(Terminal& t);
+    ~InterfacePins();
+    InterfacePins(const InterfacePins&) = delete;
+    InterfacePins& operator=(const InterfacePins&) = delete;
+    // Interfaces that could not be pinned (none unless the simulator was told to hide some).
+    int failures() const { return m_failures; }
+
+private:
+    void pin(IUnknown* object, REFIID iid);
+    std::vector<ComRef<IUnknown>> m_objects;
+    int m_failures = 0;
+};
+
 }  // namespace velo
