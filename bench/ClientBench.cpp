@@ -128,7 +128,10 @@ void BenchClientCall(ClientDll& dll, JournalTail& tail, int blocks, int perBlock
     HWND sink = FindWindowA(kSinkClass, nullptr);
     PilotRequest record{};
     COPYDATASTRUCT copy{PILOT_REQ_PILOT, sizeof record, &record};
-    std::vector<double> daemonCalls, bareCalls, findWindow;
+    std::vector<double> daemonCalls, bareCalls, findWindow, ignoredCalls, unknownCalls;
+    // For the breakdown: a request code the daemon ignores, and a pilot request for a place without rules.
+    HWND daemon = FindWindowA(kControlWindowClass, nullptr);
+    COPYDATASTRUCT ignored{9, 0, nullptr};
     int n = 0;
     for (int b = 0; b < blocks; ++b) {
         for (int i = 0; i < perBlock; ++i) {
@@ -148,6 +151,16 @@ void BenchClientCall(ClientDll& dll, JournalTail& tail, int blocks, int perBlock
             FindWindowA(kControlWindowClass, nullptr);
             findWindow.push_back(Now() - t0);
         }
+        for (int i = 0; i < perBlock / 5; ++i) {
+            Sleep(kPaceMs);
+            double t0 = Now();
+            SendMessageA(daemon, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&ignored));
+            ignoredCalls.push_back(Now() - t0);
+            Sleep(kPaceMs);
+            t0 = Now();
+            dll.PilotQuodrix(99, 7, 1, 0, "U", "", "", "", "", "", "");
+            unknownCalls.push_back(Now() - t0);
+        }
     }
     PrintRow("P1", "PilotQuodrix round trip, median (" + std::to_string(daemonCalls.size()) + " calls)",
              Ms(Median(daemonCalls)), "bare WM_COPYDATA " + Ms(Median(bareCalls)),
@@ -158,7 +171,9 @@ void BenchClientCall(ClientDll& dll, JournalTail& tail, int blocks, int perBlock
     PrintNote("P1: each call, on both sides, follows " + std::to_string(kPaceMs) + " ms of rest, and each "
               "PilotQuodrix follows the end of the previous pass (the proxy idle, as when a user picks "
               "instruments); PilotQuodrix is FindWindowA + SendMessageA, FindWindowA alone takes " +
-              Ms(Median(findWindow)) + " (median).");
+              Ms(Median(findWindow)) + " (median). Breakdown (medians): a request code the daemon ignores, "
+              "sent straight to its window, " + Ms(Median(ignoredCalls)) + "; PilotQuodrix for a place without "
+              "rules (lookup and one log line, no hand-off) " + Ms(Median(unknownCalls)) + ".");
 }
 
 // P2, daemon side: PilotQuodrix, then the time until the simulator journaled `windows` more Pilot calls.

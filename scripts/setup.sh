@@ -27,7 +27,8 @@ qx_build() {
 }
 
 qx_setup() {
-    QX_BUILD=${1:-$QX_ROOT/build}
+    # Wine takes only an absolute prefix.
+    QX_BUILD=$(realpath -m -- "${1:-$QX_ROOT/build}")
     export WINEPREFIX=$QX_BUILD/wineprefix
     export WINEDEBUG=${WINEDEBUG:--all}
     qx_install_packages
