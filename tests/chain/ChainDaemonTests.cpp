@@ -1,6 +1,7 @@
 // The whole chain: client library, daemon, proxy thread, terminal link, piloting pass and the terminal
 // simulator, asserted on the simulator's journal and the daemon's log.
 #include "tests/chain/ChainFixture.h"
+#include "tests/support/ProxyLogLines.h"
 
 #include "common/QXRequests.h"
 
@@ -9,10 +10,6 @@ using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
 namespace {
-
-constexpr char kStartReceived[] = " QXPROXY_MSG_START message received.";
-constexpr char kMaximumReached[] = " Maximum number of connections to Quodrix reached, abort instruction.";
-constexpr char kRpcError[] = "RPC Error, trying to disconnect from Quodrix and connect again...";
 
 std::string SentLine(const std::string& value) { return "Value sent to quodrix : [" + value + "]"; }
 

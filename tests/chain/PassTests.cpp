@@ -1,6 +1,7 @@
 // One piloting pass (CQXLink::Pilot) run on this thread over a link attached to the terminal simulator:
 // what each failure costs, windows without their interface, unusual kinds, long and 8-bit values.
 #include "tests/chain/ChainFixture.h"
+#include "tests/support/ProxyLogLines.h"
 
 #include "daemon/log/Logger.h"
 #include "daemon/proxy/ProxyData.h"
@@ -13,9 +14,6 @@ using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
 namespace {
-
-constexpr char kNotConnected[] = "Quodrix found not connected, piloting request will not be sent";
-constexpr char kRpcError[] = "RPC Error, trying to disconnect from Quodrix and connect again...";
 
 class Apartment {
 public:

@@ -2,6 +2,7 @@
 // reconnection limit and the terminal closing its frame. Holding theProxyData.m_lock keeps a new thread
 // from getting past its connection, so that the messages meant to queue behind it are queued for sure.
 #include "tests/chain/ChainFixture.h"
+#include "tests/support/ProxyLogLines.h"
 
 #include "daemon/log/Logger.h"
 #include "daemon/piloting/ModuleRegistry.h"
@@ -15,10 +16,6 @@ using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
 namespace {
-
-constexpr char kStartReceived[] = " QXPROXY_MSG_START message received.";
-constexpr char kMaximumReached[] = " Maximum number of connections to Quodrix reached, abort instruction.";
-constexpr char kNotConnected[] = "Quodrix found not connected, piloting request will not be sent";
 
 class ProxyThreadTest : public ChainSessionTest {
 protected:

@@ -18,21 +18,12 @@ class ControlWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
         theLogger.open(logDir.path().c_str());
-        WNDCLASSEXA windowClass{};
-        windowClass.cbSize = sizeof windowClass;
-        windowClass.lpfnWndProc = ControlWndProc;
-        windowClass.hInstance = GetModuleHandleA(nullptr);
-        windowClass.lpszClassName = kTestClass;
-        RegisterClassExA(&windowClass);
-        window = CreateWindowExA(0, kTestClass, "", 0, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
-                                 nullptr, nullptr, GetModuleHandleA(nullptr), &app);
+        host.emplace(kTestClass, ControlWndProc, &app);
+        window = host->get();
         ASSERT_NE(window, nullptr);
     }
     void TearDown() override {
-        if (IsWindow(window)) {
-            SetWindowLongPtrA(window, GWLP_USERDATA, 0);
-            DestroyWindow(window);
-        }
+        host.reset();
         MSG msg;
         while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
         }
@@ -45,6 +36,7 @@ protected:
 
     TempDir logDir;
     CApplication app;
+    std::optional<HostedWindow> host;
     HWND window = nullptr;
 };
 

@@ -1,7 +1,5 @@
 #include "tests/hardening/HardeningSupport.h"
 
-#include <tlhelp32.h>
-
 #include <chrono>
 #include <cstdarg>
 #include <cstdio>
@@ -91,18 +89,6 @@ ClientDll::ClientDll() {
 
 ClientDll::~ClientDll() {
     if (m_module != nullptr) FreeLibrary(m_module);
-}
-
-std::vector<DWORD> ProcessesNamed(const std::string& imageName) {
-    std::vector<DWORD> pids;
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snapshot == INVALID_HANDLE_VALUE) return pids;
-    PROCESSENTRY32 entry{};
-    entry.dwSize = sizeof entry;
-    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry))
-        if (imageName == entry.szExeFile) pids.push_back(entry.th32ProcessID);
-    CloseHandle(snapshot);
-    return pids;
 }
 
 }  // namespace qxtest

@@ -57,9 +57,6 @@ private:
     HMODULE m_module = nullptr;
 };
 
-// Process ids of the processes whose image name is exactly `imageName`.
-std::vector<DWORD> ProcessesNamed(const std::string& imageName);
-
 // A Windows path for a test folder as the daemon's command line takes it.
 inline std::string LogOption(const std::string& dir) { return "-log_path=" + dir; }
 

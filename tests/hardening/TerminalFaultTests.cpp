@@ -9,6 +9,7 @@
 // last and restarts the session afterwards.
 #include "daemon/proxy/ComError.h"
 #include "tests/hardening/HardeningSupport.h"
+#include "tests/support/ProxyLogLines.h"
 #include "tests/support/Simulator.h"
 
 #include <gmock/gmock.h>
@@ -22,9 +23,6 @@ using namespace qxtest;
 namespace {
 
 const char* const kRules = "[Extension_R3]\r\nPlace=25\r\nQXSymbol=SYMBOL\r\nQXExtension=.R3\r\n";
-const char* const kMaximumReached = " Maximum number of connections to Quodrix reached, abort instruction.";
-const char* const kNotConnected = "Quodrix found not connected, piloting request will not be sent";
-const char* const kRpcError = "RPC Error, trying to disconnect from Quodrix and connect again...";
 
 class TerminalFaultTest : public ::testing::Test {
 protected:

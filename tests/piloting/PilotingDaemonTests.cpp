@@ -1,4 +1,5 @@
 // Piloting requests through a real daemon, and the module registry behind the control window.
+#include "client/ClientCore.h"
 #include "common/QXRequests.h"
 #include "daemon/core/Application.h"
 #include "daemon/core/ControlWindow.h"
@@ -86,16 +87,17 @@ protected:
     }
 
     void Send(const Pilot& p) {
-        PilotRequest request{};
-        request.place = p.place;
-        request.codeMiddle = p.codeMiddle;
-        request.market = p.market;
-        CopyField(request.symbol, p.symbol);
-        CopyField(request.group, p.group);
-        CopyField(request.isin, p.isin);
-        CopyField(request.currency, p.currency);
-        CopyField(request.creditClass, p.creditClass);
-        CopyField(request.underlying, p.underlying);
+        PilotArguments arguments;
+        arguments.place = p.place;
+        arguments.codeMiddle = p.codeMiddle;
+        arguments.market = p.market;
+        arguments.symbol = p.symbol;
+        arguments.group = p.group;
+        arguments.isin = p.isin;
+        arguments.currency = p.currency;
+        arguments.creditClass = p.creditClass;
+        arguments.underlying = p.underlying;
+        PilotRequest request = MakePilotRequest(arguments);
         ASSERT_TRUE(SendRequest(PILOT_REQ_PILOT, &request, sizeof request));
     }
 
@@ -236,23 +238,14 @@ protected:
     void SetUp() override {
         KillStrayDaemon();
         theLogger.open(logDir.path().c_str());
-        WNDCLASSEXA windowClass{};
-        windowClass.cbSize = sizeof windowClass;
-        windowClass.lpfnWndProc = ControlWndProc;
-        windowClass.hInstance = GetModuleHandleA(nullptr);
-        windowClass.lpszClassName = kTestClass;
-        RegisterClassExA(&windowClass);
-        window = CreateWindowExA(0, kTestClass, "", 0, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
-                                 nullptr, nullptr, GetModuleHandleA(nullptr), &app);
+        host.emplace(kTestClass, ControlWndProc, &app);
+        window = host->get();
         ASSERT_NE(window, nullptr);
         CriticalSectionGuard guard(theProxyData.m_lock);
         theProxyData.m_modules.clear();
     }
     void TearDown() override {
-        if (IsWindow(window)) {
-            SetWindowLongPtrA(window, GWLP_USERDATA, 0);
-            DestroyWindow(window);
-        }
+        host.reset();
         theLogger.close();
     }
 
@@ -279,6 +272,7 @@ protected:
     TempDir logDir;
     TempDir configDir;
     CApplication app;
+    std::optional<HostedWindow> host;
     HWND window = nullptr;
 };
 

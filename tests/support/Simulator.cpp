@@ -1,7 +1,5 @@
 #include "tests/support/Simulator.h"
 
-#include <tlhelp32.h>
-
 namespace qxtest {
 
 namespace {
@@ -50,17 +48,7 @@ bool UnregisterSimulator() {
     return result.finished && result.exitCode == 0;
 }
 
-std::vector<DWORD> TerminalPids() {
-    std::vector<DWORD> pids;
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snapshot == INVALID_HANDLE_VALUE) return pids;
-    PROCESSENTRY32 entry{};
-    entry.dwSize = sizeof entry;
-    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry))
-        if (std::string(entry.szExeFile) == "Velo.exe") pids.push_back(entry.th32ProcessID);
-    CloseHandle(snapshot);
-    return pids;
-}
+std::vector<DWORD> TerminalPids() { return ProcessesNamed("Velo.exe"); }
 
 bool SignalTerminal(DWORD pid, const std::string& trigger) {
     std::string name = "VeloSim_";

@@ -2,6 +2,8 @@
 
 #include "common/QXRequests.h"
 
+#include <tlhelp32.h>
+
 #include <cstdio>
 #include <thread>
 
@@ -194,6 +196,36 @@ void KillStrayDaemon() {
             CloseHandle(process);
         }
         WaitUntil([] { return DaemonWindowPid() == 0; }, std::chrono::seconds(5));
+    }
+}
+
+std::vector<DWORD> ProcessesNamed(const std::string& imageName) {
+    std::vector<DWORD> pids;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return pids;
+    PROCESSENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry))
+        if (imageName == entry.szExeFile) pids.push_back(entry.th32ProcessID);
+    CloseHandle(snapshot);
+    return pids;
+}
+
+HostedWindow::HostedWindow(const char* className, WNDPROC procedure, void* createParam) {
+    WNDCLASSEXA windowClass{};
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.lpfnWndProc = procedure;
+    windowClass.hInstance = GetModuleHandleA(nullptr);
+    windowClass.lpszClassName = className;
+    RegisterClassExA(&windowClass);  // already registered by an earlier test of the program: fine
+    m_window = CreateWindowExA(0, className, "", 0, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
+                               nullptr, nullptr, GetModuleHandleA(nullptr), createParam);
+}
+
+HostedWindow::~HostedWindow() {
+    if (m_window != nullptr && IsWindow(m_window)) {
+        SetWindowLongPtrA(m_window, GWLP_USERDATA, 0);
+        DestroyWindow(m_window);
     }
 }
 

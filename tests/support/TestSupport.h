@@ -74,6 +74,23 @@ RunResult RunProgram(const std::string& commandLine, std::chrono::milliseconds t
 DWORD DaemonWindowPid();
 // Kills any daemon left over by an earlier, crashed test so that each test starts clean.
 void KillStrayDaemon();
+// Ids of the running processes whose image name is exactly `imageName`.
+std::vector<DWORD> ProcessesNamed(const std::string& imageName);
+
+// A window of class `className` (registered here with `procedure`) created with `createParam`, for driving a
+// window procedure in-process. Destruction first clears GWLP_USERDATA, so that the procedure sees no owner
+// while the window goes away.
+class HostedWindow {
+public:
+    HostedWindow(const char* className, WNDPROC procedure, void* createParam);
+    ~HostedWindow();
+    HostedWindow(const HostedWindow&) = delete;
+    HostedWindow& operator=(const HostedWindow&) = delete;
+    HWND get() const { return m_window; }
+
+private:
+    HWND m_window = nullptr;
+};
 
 // A QXPilotSt.exe started for a test, stopped or killed (by its process id) when the test ends.
 class Daemon {
