@@ -11,6 +11,25 @@ Logger theLogger;
 
 namespace {
 
+// Holds an exclusive byte-range lock on the whole file for one write, so that lines of two daemons
+// sharing a file never interleave or overwrite each other.
+class FileRangeLock {
+public:
+    explicit FileRangeLock(HANDLE file) noexcept : m_file(file) {
+        m_locked = LockFileEx(m_file, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &m_overlapped) != FALSE;
+    }
+    ~FileRangeLock() {
+        if (m_locked) UnlockFileEx(m_file, 0, MAXDWORD, MAXDWORD, &m_overlapped);
+    }
+    FileRangeLock(const FileRangeLock&) = delete;
+    FileRangeLock& operator=(const FileRangeLock&) = delete;
+
+private:
+    HANDLE m_file;
+    OVERLAPPED m_overlapped{};
+    bool m_locked = false;
+};
+
 // Holds the logger's writer lock for one scope.
 class WriteLockHold {
 public:
@@ -95,10 +114,8 @@ void Logger::open(const char* directory) {
     localtime_s(&date, &now);
     std::string name = LogFileName(directory ? directory : "", date.tm_year + 1900, date.tm_mon + 1, date.tm_mday);
 
-    // Append-only access: every write lands whole at the end of the file, also when another daemon writes
-    // to the same file, without a lock around it (under Wine a lock costs ten times the write).
-    HANDLE file = CreateFileA(name.c_str(), FILE_APPEND_DATA | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileA(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return;
     m_file = file;
     m_owned = true;
@@ -196,5 +213,12 @@ bool Logger::writeLine(const char* prefix, const char* format, va_list args) {
 
 bool Logger::writeBlock(const char* data, std::size_t size) {
     DWORD written = 0;
+    if (m_owned) {
+        // Another daemon may share the file: each block lands whole at its end.
+        FileRangeLock rangeLock(m_file);
+        LARGE_INTEGER end{};
+        SetFilePointerEx(m_file, end, nullptr, FILE_END);
+        return WriteFile(m_file, data, static_cast<DWORD>(size), &written, nullptr) && written == size;
+    }
     return WriteFile(m_file, data, static_cast<DWORD>(size), &written, nullptr) && written == size;
 }

@@ -45,8 +45,8 @@ public:
     void close();
 
     // Between beginBatch() and endBatch() (see LogBatch) the calling thread's lines are gathered in memory and
-    // reach the file in blocks of whole lines, each block one write: a configuration dump writes hundreds of
-    // thousands of lines, and under Wine each write is a few microseconds of system calls.
+    // reach the file in blocks of whole lines, each block one write under the byte-range lock: under Wine the
+    // lock costs far more than the write, and a configuration dump writes hundreds of thousands of lines.
     // A line of another thread first flushes the gathered lines, so the file keeps the order of the calls.
     // Nested batches of the same thread join the outer one; another thread's batch request is not granted.
     void beginBatch();
