@@ -28,6 +28,8 @@ void HandleCopyData(CApplication* app, const COPYDATASTRUCT& data) {
     case DecodedRequest::Kind::Pilot: {
         if (app == nullptr) break;
         const PilotRequest& r = *request.pilot;
+        // The sender waits for this handler: its lines go to the file in one locked write, not three.
+        LogBatch batch(theLogger);
         if (startOnPilot) StartProxyThread(true);
         app->config.currentMarket = r.market;
         app->config.currentPlace = r.place;
