@@ -50,11 +50,7 @@ protected:
     // Daemons started through the library have no owner here: whatever runs is ended by process id.
     void TearDown() override {
         // A cycle that fails is one among hundreds: show where the daemon and the terminal stopped.
-        if (HasFailure()) {
-            auto tail = [](std::string text) { return text.size() > 3000 ? "..." + text.substr(text.size() - 3000) : text; };
-            std::printf("---- end of log\n%s\n---- end of journal\n%s\n----\n",
-                        tail(ReadFileText(FindLogFile(logDir.path()))).c_str(), tail(ReadFileText(journal)).c_str());
-        }
+        if (HasFailure()) PrintLogAndJournalEnds(logDir.path(), journal, 3000, 3000);
         KillStrayDaemon();
         simulator.quit();
         StopTerminals();

@@ -36,13 +36,7 @@ protected:
     }
 
     void TearDown() override {
-        if (HasFailure()) {
-            std::string log = ReadFileText(FindLogFile(logDir.path()));
-            if (log.size() > 8000) log = "..." + log.substr(log.size() - 8000);
-            std::string j = ReadFileText(journal);
-            if (j.size() > 4000) j = "..." + j.substr(j.size() - 4000);
-            std::printf("---- end of log\n%s\n---- end of journal\n%s\n----\n", log.c_str(), j.c_str());
-        }
+        if (HasFailure()) PrintLogAndJournalEnds(logDir.path(), journal, 8000, 4000);
         if (daemon.process().running()) daemon.stop();
         KillStrayDaemon();
         simulator.quit();

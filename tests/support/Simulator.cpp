@@ -1,5 +1,7 @@
 #include "tests/support/Simulator.h"
 
+#include <cstdio>
+
 namespace qxtest {
 
 namespace {
@@ -49,6 +51,16 @@ bool UnregisterSimulator() {
 }
 
 std::vector<DWORD> TerminalPids() { return ProcessesNamed("Velo.exe"); }
+
+void PrintLogAndJournalEnds(const std::string& logDir, const std::string& journal, std::size_t logChars,
+                            std::size_t journalChars) {
+    auto end = [](std::string text, std::size_t chars) {
+        return text.size() > chars ? "..." + text.substr(text.size() - chars) : text;
+    };
+    const std::string log = end(ReadFileText(FindLogFile(logDir)), logChars);
+    const std::string journalEnd = end(ReadFileText(journal), journalChars);
+    std::printf("---- end of log\n%s\n---- end of journal\n%s\n----\n", log.c_str(), journalEnd.c_str());
+}
 
 bool SignalTerminal(DWORD pid, const std::string& trigger) {
     std::string name = "VeloSim_";

@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <chrono>
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <vector>
@@ -38,6 +39,10 @@ std::string SimulatorArguments(const std::vector<std::string>& options);
 
 // Process ids of every process whose image name is exactly "Velo.exe".
 std::vector<DWORD> TerminalPids();
+// For a failed test: prints the last `logChars` of the daemon's log in `logDir` and the last `journalChars`
+// of the simulator's journal.
+void PrintLogAndJournalEnds(const std::string& logDir, const std::string& journal, std::size_t logChars,
+                            std::size_t journalChars);
 // Pulls a trigger of a running simulator: "FrameClosing", "OtherEvents" or "Quit".
 bool SignalTerminal(DWORD pid, const std::string& trigger);
 // Asks every running Velo.exe to quit (it fires FrameClosing first), then kills by process id whatever is

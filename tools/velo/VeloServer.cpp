@@ -793,38 +793,29 @@ HRESULT ClassFactory::CreateInstance(IUnknown* outer, REFIID iid, void** out) {
 
 InterfacePins::InterfacePins(Terminal& t) {
     ComRef<ApplicationObject> app = ComRef<ApplicationObject>::adopt(new ApplicationObject(t));
-    IApplication* application = app.get();
-    pin(application, IID_IUnknown);
-    pin(application, IID_IApplication);
-    pin(application, IID_IConnectionPointContainer);
-    ComRef<IConnectionPoint> point = ComRef<IConnectionPoint>::adopt(new ConnectionPointObject(t, app.get()));
-    pin(point.get(), IID_IConnectionPoint);
-    ComRef<IConnection> connection = ComRef<IConnection>::adopt(new ConnectionObject(t));
-    pin(connection.get(), IID_IConnection);
-    ComRef<IGroups> groups = ComRef<IGroups>::adopt(new GroupsObject(t));
-    pin(groups.get(), IID_IGroups);
-    ComRef<IGroup> group = ComRef<IGroup>::adopt(new GroupObject(t, L""));
-    pin(group.get(), IID_IGroup);
-    ComRef<IWindows> windows = ComRef<IWindows>::adopt(new WindowsObject(t, L""));
-    pin(windows.get(), IID_IWindows);
+    pin(static_cast<IApplication*>(app.get()), {&IID_IUnknown, &IID_IApplication, &IID_IConnectionPointContainer});
+    pin(ComRef<IConnectionPoint>::adopt(new ConnectionPointObject(t, app.get())).get(), {&IID_IConnectionPoint});
+    pin(ComRef<IConnection>::adopt(new ConnectionObject(t)).get(), {&IID_IConnection});
+    pin(ComRef<IGroups>::adopt(new GroupsObject(t)).get(), {&IID_IGroups});
+    pin(ComRef<IGroup>::adopt(new GroupObject(t, L"")).get(), {&IID_IGroup});
+    pin(ComRef<IWindows>::adopt(new WindowsObject(t, L"")).get(), {&IID_IWindows});
     const IID* kindIids[] = {&IID_IVistaWindow,    &IID_IFullQuoteWindow, &IID_IOrderBookWindow,
                              &IID_ITimeSalesWindow, &IID_INewsWindow,      &IID_IChartWindow};
-    for (long kind = 1; kind <= 6; ++kind) {
-        ComRef<IWindow> window = ComRef<IWindow>::adopt(NewWindowObject(t, L"", L"", kind));
-        if (kind == 1) pin(window.get(), IID_IWindow);
-        pin(window.get(), *kindIids[kind - 1]);
-    }
+    for (long kind = 1; kind <= 6; ++kind)
+        pin(ComRef<IWindow>::adopt(NewWindowObject(t, L"", L"", kind)).get(), {&IID_IWindow, kindIids[kind - 1]});
 }
 
-void InterfacePins::pin(IUnknown* object, REFIID iid) {
-    ComRef<IStream> stream;
-    HRESULT hr = CreateStreamOnHGlobal(nullptr, TRUE, stream.put());
-    // The marshalled data itself is never read: the stub it leaves behind is what counts.
-    if (SUCCEEDED(hr)) hr = CoMarshalInterface(stream.get(), iid, object, MSHCTX_LOCAL, nullptr, MSHLFLAGS_TABLESTRONG);
-    if (FAILED(hr)) {
-        ++m_failures;
-        return;
+void InterfacePins::pin(IUnknown* object, std::initializer_list<const IID*> iids) {
+    bool pinned = false;
+    for (const IID* iid : iids) {
+        ComRef<IStream> stream;
+        HRESULT hr = CreateStreamOnHGlobal(nullptr, TRUE, stream.put());
+        // The marshalled data itself is never read: the stub it leaves behind is what counts.
+        if (SUCCEEDED(hr))
+            hr = CoMarshalInterface(stream.get(), *iid, object, MSHCTX_LOCAL, nullptr, MSHLFLAGS_TABLESTRONG);
+        pinned = pinned || SUCCEEDED(hr);
     }
+    if (!pinned) return;
     object->AddRef();
     m_objects.push_back(ComRef<IUnknown>::adopt(object));
 }

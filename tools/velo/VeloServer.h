@@ -12,6 +12,7 @@
 #include <ocidl.h>
 
 #include <atomic>
+#include <initializer_list>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -102,13 +103,11 @@ public:
     ~InterfacePins();
     InterfacePins(const InterfacePins&) = delete;
     InterfacePins& operator=(const InterfacePins&) = delete;
-    // Interfaces that could not be pinned (none unless the simulator was told to hide some).
-    int failures() const { return m_failures; }
 
 private:
-    void pin(IUnknown* object, REFIID iid);
+    // An interface the object does not give out (a kind hidden by --bare-kind) is simply not pinned.
+    void pin(IUnknown* object, std::initializer_list<const IID*> iids);
     std::vector<ComRef<IUnknown>> m_objects;
-    int m_failures = 0;
 };
 
 }  // namespace velo
