@@ -60,7 +60,12 @@ void ReadListCell(const SafeArray& list, long row, long column, const IID& iid, 
     VariantClear(cell.get());
     LONG index[2] = {row, column};
     CheckCom(SafeArrayGetElement(list.get(), index, cell.get()), iid);
-    // Anything but a text would be read as a pointer.
+    // A cell that holds nothing reads as what its BSTR member then holds, a null BSTR: the empty text.
+    if (V_VT(cell.get()) == VT_EMPTY || V_VT(cell.get()) == VT_NULL) {
+        V_VT(cell.get()) = VT_BSTR;
+        V_BSTR(cell.get()) = nullptr;
+    }
+    // Anything else but a text would be read as a pointer.
     if (V_VT(cell.get()) != VT_BSTR) throw ComError(DISP_E_TYPEMISMATCH, iid);
 }
 

@@ -69,9 +69,9 @@ SafeArray BuildWindowProperties();
 // E_POINTER and a list whose elements are not VARIANTs DISP_E_BADVARTYPE.
 void CheckTerminalList(const SafeArray& list, const IID& iid);
 
-// The cell (row, column) of a checked list, which must hold a BSTR: any other type is the COM error
-// DISP_E_TYPEMISMATCH and an index outside the list the error SafeArrayGetElement gives, both of `iid`.
-// The returned cell owns its text.
+// The cell (row, column) of a checked list, which must hold a BSTR; a cell holding VT_EMPTY or VT_NULL reads as
+// a null BSTR (the empty text). Any other type is the COM error DISP_E_TYPEMISMATCH and an index outside the
+// list the error SafeArrayGetElement gives, both of `iid`. The returned cell owns its text.
 void ReadListCell(const SafeArray& list, long row, long column, const IID& iid, Variant& cell);
 
 // The text of a BSTR cell up to its first NUL (a null BSTR reads as empty).

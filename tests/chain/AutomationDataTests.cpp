@@ -86,6 +86,15 @@ VARIANT Number(LONG number) {
     return v;
 }
 
+// A cell of `type` with no value of its own (VT_BOOL: false).
+VARIANT Typed(VARTYPE type) {
+    VARIANT cell;
+    VariantInit(&cell);
+    V_VT(&cell) = type;
+    if (type == VT_BOOL) V_BOOL(&cell) = VARIANT_FALSE;
+    return cell;
+}
+
 HRESULT ListError(const SafeArray& list) {
     try {
         CheckTerminalList(list, IID_IGroups);
@@ -115,8 +124,9 @@ TEST(TerminalList, CellsAreReadAsTextsWithinTheList) {
     std::vector<std::vector<VARIANT>> cells = {
         {Text(L"Trader"), Number(2), Text(L"G1")},
         {Text(std::wstring(L"AB\0CD", 5)), Number(0), Number(7)},
+        {Typed(VT_EMPTY), Typed(VT_NULL), Typed(VT_BOOL)},
     };
-    SafeArray list = MakeList(VT_VARIANT, 2, cells);
+    SafeArray list = MakeList(VT_VARIANT, 3, cells);
     for (auto& row : cells)
         for (auto& cell : row) VariantClear(&cell);
     ASSERT_EQ(ListError(list), S_OK);
@@ -128,8 +138,12 @@ TEST(TerminalList, CellsAreReadAsTextsWithinTheList) {
         // A number where a text is expected is never read as a pointer.
         {0, 1, DISP_E_TYPEMISMATCH, L""},
         {1, 2, DISP_E_TYPEMISMATCH, L""},
+        // A cell holding nothing reads as the empty text, as its BSTR member would; any other type does not.
+        {2, 0, S_OK, L""},
+        {2, 1, S_OK, L""},
+        {2, 2, DISP_E_TYPEMISMATCH, L""},
         // Rows counted past the list's end.
-        {2, 0, DISP_E_BADINDEX, L""},
+        {3, 0, DISP_E_BADINDEX, L""},
         {-1, 0, DISP_E_BADINDEX, L""},
     };
     for (const CellCase& c : cases) {

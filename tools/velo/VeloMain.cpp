@@ -47,19 +47,28 @@ private:
     HRESULT m_hr;
 };
 
+// The class object registered for every client. COM hands it to each client anew, so it is held by a strong
+// external lock as well, like every object of the server (HandedObjects): no client's Release deletes its stub.
 class ClassRegistration {
 public:
     ClassRegistration() = default;
     ~ClassRegistration() {
         if (m_cookie) CoRevokeClassObject(m_cookie);
+        if (m_locked) CoDisconnectObject(m_factory, 0);
     }
     ClassRegistration(const ClassRegistration&) = delete;
     ClassRegistration& operator=(const ClassRegistration&) = delete;
     HRESULT add(IClassFactory* factory) {
+        HRESULT hr = CoLockObjectExternal(factory, TRUE, FALSE);
+        if (FAILED(hr)) return hr;
+        m_factory = factory;
+        m_locked = true;
         return CoRegisterClassObject(CLSID_Application, factory, CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE, &m_cookie);
     }
 
 private:
+    IClassFactory* m_factory = nullptr;
+    bool m_locked = false;
     DWORD m_cookie = 0;
 };
 
@@ -67,10 +76,6 @@ std::string ProgramPath() {
     char path[MAX_PATH * 2] = {};
     DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
     return std::string(path, n);
-}
-
-std::string TriggerName(const char* what, DWORD pid) {
-    return std::string("VeloSim_") + what + "_" + std::to_string(pid);
 }
 
 // The first other process whose image name is exactly "Velo.exe".
@@ -92,7 +97,10 @@ int Signal(const VeloOptions& options) {
         std::fprintf(stderr, "Velo.exe: no running Velo.exe to signal\n");
         return 1;
     }
-    const char* what = options.signal == "closing" ? "FrameClosing" : options.signal == "events" ? "OtherEvents" : "Quit";
+    const char* what = options.signal == "closing"   ? "FrameClosing"
+                       : options.signal == "events"  ? "OtherEvents"
+                       : options.signal == "release" ? "Release"
+                                                     : "Quit";
     Handle trigger(OpenEventA(EVENT_MODIFY_STATE, FALSE, TriggerName(what, pid).c_str()));
     if (!trigger || !SetEvent(trigger.get())) {
         std::fprintf(stderr, "Velo.exe: process %lu has no trigger %s\n", static_cast<unsigned long>(pid), what);
@@ -142,10 +150,8 @@ int Run(const VeloOptions& options, const std::string& commandLine) {
     SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
 
     ClassFactory factory(*terminal);
-    std::optional<InterfacePins> pins;
     ClassRegistration registration;
     if (!options.noCom) {
-        pins.emplace(*terminal);
         HRESULT hr = registration.add(&factory);
         if (FAILED(hr)) {
             terminal->journal.write(JournalLine("Velo.Exit").number("pid", pid).text("reason", "register").hr(hr));
@@ -176,6 +182,8 @@ int Run(const VeloOptions& options, const std::string& commandLine) {
             break;
         }
     }
+    // Calls held by --hang answer first, so that the process can end.
+    terminal->releaseHangs();
     // Like the terminal's frame window: tell the listeners before going away.
     terminal->fire(Terminal::Event::Closing);
     terminal->journal.write(JournalLine("Velo.Exit").number("pid", pid).text("reason", "quit").hr(S_OK));

@@ -40,25 +40,15 @@ std::optional<HRESULT> ParseHresult(const std::string& text) {
 
 bool KnownCall(const std::string& call) {
     const auto& calls = FaultableCalls();
-    if (call.rfind("*.", 0) == 0) {
-        std::string method = call.substr(1);
-        return std::any_of(calls.begin(), calls.end(), [&](const std::string& known) {
-            return known.size() > method.size() && known.compare(known.size() - method.size(), method.size(), method) == 0;
-        });
-    }
-    return std::find(calls.begin(), calls.end(), call) != calls.end();
+    return std::any_of(calls.begin(), calls.end(), [&](const std::string& known) { return CallMatches(call, known); });
 }
 
-// CALL[:KEY][@N]=RESULT
-std::string ParseFault(const std::string& text, FaultSpec& fault) {
-    auto equals = text.rfind('=');
-    if (equals == std::string::npos) return "--fail needs CALL=RESULT: " + text;
-    std::string left = text.substr(0, equals);
-    std::string result = text.substr(equals + 1);
+// CALL[:KEY][@N] of a rule; the option's name goes into the error texts.
+std::string ParseCallPattern(const std::string& option, std::string left, FaultSpec& fault) {
     auto at = left.rfind('@');
     if (at != std::string::npos) {
         auto nth = ParseInteger(left.substr(at + 1));
-        if (!nth || *nth < 1) return "--fail: bad call number in " + text;
+        if (!nth || *nth < 1) return option + ": bad call number in " + left;
         fault.nth = static_cast<unsigned>(*nth);
         left.erase(at);
     }
@@ -68,7 +58,17 @@ std::string ParseFault(const std::string& text, FaultSpec& fault) {
         left.erase(colon);
     }
     fault.call = left;
-    if (!KnownCall(fault.call)) return "--fail: unknown call " + fault.call + " (see --help)";
+    if (!KnownCall(fault.call)) return option + ": unknown call " + fault.call + " (see --help)";
+    return {};
+}
+
+// CALL[:KEY][@N]=RESULT
+std::string ParseFault(const std::string& text, FaultSpec& fault) {
+    auto equals = text.rfind('=');
+    if (equals == std::string::npos) return "--fail needs CALL=RESULT: " + text;
+    std::string result = text.substr(equals + 1);
+    std::string error = ParseCallPattern("--fail", text.substr(0, equals), fault);
+    if (!error.empty()) return error;
     if (EqualsNoCase(result, "null")) {
         fault.null = true;
         fault.hr = S_OK;
@@ -77,6 +77,44 @@ std::string ParseFault(const std::string& text, FaultSpec& fault) {
     auto hr = ParseHresult(result);
     if (!hr) return "--fail: bad HRESULT " + result;
     fault.hr = *hr;
+    return {};
+}
+
+// CALL[:KEY][@N]=MS
+std::string ParseDelay(const std::string& text, FaultSpec& fault) {
+    fault.action = FaultAction::Delay;
+    auto equals = text.rfind('=');
+    if (equals == std::string::npos) return "--delay needs CALL=MS: " + text;
+    auto ms = ParseInteger(text.substr(equals + 1));
+    if (!ms || *ms < 0 || *ms > 3600000) return "--delay: bad milliseconds in " + text;
+    fault.delayMs = static_cast<DWORD>(*ms);
+    return ParseCallPattern("--delay", text.substr(0, equals), fault);
+}
+
+// CALL[:KEY][@N]
+std::string ParseHang(const std::string& text, FaultSpec& fault) {
+    fault.action = FaultAction::Hang;
+    return ParseCallPattern("--hang", text, fault);
+}
+
+// LIST:ROW:COLUMN=TYPE
+std::string ParseListCell(const std::string& text, ListCellSpec& cell) {
+    const std::string usage = "--list-cell takes IGroups|IWindows:ROW:COLUMN=empty|null|int: ";
+    auto equals = text.find('=');
+    if (equals == std::string::npos) return usage + text;
+    auto parts = Split(text.substr(0, equals), ':');
+    if (parts.size() != 3 || (parts[0] != "IGroups" && parts[0] != "IWindows")) return usage + text;
+    auto row = ParseInteger(parts[1]);
+    auto column = ParseInteger(parts[2]);
+    if (!row || !column || *row < 0 || *column < 0 || *column > 2) return usage + text;
+    std::string type = text.substr(equals + 1);
+    if (EqualsNoCase(type, "empty")) cell.type = CellType::Empty;
+    else if (EqualsNoCase(type, "null")) cell.type = CellType::Null;
+    else if (EqualsNoCase(type, "int")) cell.type = CellType::Int;
+    else return usage + text;
+    cell.list = parts[0];
+    cell.row = static_cast<long>(*row);
+    cell.column = static_cast<long>(*column);
     return {};
 }
 
@@ -105,6 +143,15 @@ std::optional<long> KindFromText(const std::string& text) {
 std::string KindName(long kind) {
     if (kind >= 1 && kind <= 6) return kKindNames[kind - 1];
     return "Kind" + std::to_string(kind);
+}
+
+bool CallMatches(const std::string& pattern, const std::string& call) {
+    if (pattern == "*") return true;
+    if (pattern.rfind("*.", 0) == 0) {
+        std::string method = pattern.substr(1);
+        return call.size() > method.size() && call.compare(call.size() - method.size(), method.size(), method) == 0;
+    }
+    return pattern == call;
 }
 
 const std::vector<std::string>& FaultableCalls() {
@@ -172,7 +219,7 @@ ParsedOptions ParseVeloOptions(const std::vector<std::string>& arguments) {
         };
 
         if (name == "--journal" || name == "--group" || name == "--fail" || name == "--bare-kind" ||
-            name == "--bad-list") {
+            name == "--bad-list" || name == "--delay" || name == "--hang" || name == "--list-cell") {
             auto v = takeValue();
             if (!v) return fail(name + " needs a value");
             if (name == "--journal") {
@@ -183,11 +230,18 @@ ParsedOptions ParseVeloOptions(const std::vector<std::string>& arguments) {
                 std::string error = ParseGroup(*v, group);
                 if (!error.empty()) return fail(error);
                 o.groups.push_back(std::move(group));
-            } else if (name == "--fail") {
+            } else if (name == "--fail" || name == "--delay" || name == "--hang") {
                 FaultSpec fault;
-                std::string error = ParseFault(*v, fault);
+                std::string error = name == "--fail"    ? ParseFault(*v, fault)
+                                    : name == "--delay" ? ParseDelay(*v, fault)
+                                                        : ParseHang(*v, fault);
                 if (!error.empty()) return fail(error);
                 o.faults.push_back(std::move(fault));
+            } else if (name == "--list-cell") {
+                ListCellSpec cell;
+                std::string error = ParseListCell(*v, cell);
+                if (!error.empty()) return fail(error);
+                o.listCells.push_back(cell);
             } else if (name == "--bare-kind") {
                 auto kind = KindFromText(*v);
                 if (!kind) return fail("--bare-kind: unknown window kind '" + *v + "'");
@@ -216,8 +270,8 @@ ParsedOptions ParseVeloOptions(const std::vector<std::string>& arguments) {
             o.serverArguments.push_back(argument);
         } else if (name == "--signal") {
             auto v = takeValue();
-            if (!v || (*v != "closing" && *v != "events" && *v != "quit"))
-                return fail("--signal takes closing, events or quit");
+            if (!v || (*v != "closing" && *v != "events" && *v != "quit" && *v != "release"))
+                return fail("--signal takes closing, events, quit or release");
             o.command = VeloCommand::Signal;
             o.signal = *v;
         } else if (name == "--pid") {
@@ -232,22 +286,33 @@ ParsedOptions ParseVeloOptions(const std::vector<std::string>& arguments) {
     return parsed;
 }
 
+bool FaultTable::fires(std::size_t rule, const std::string& call, const std::string& key) {
+    const FaultSpec& fault = m_faults[rule];
+    if (!CallMatches(fault.call, call) || (!fault.key.empty() && fault.key != key)) return false;
+    unsigned count = ++m_counts[rule];
+    return fault.nth == 0 || fault.nth == count;
+}
+
 std::optional<FaultSpec> FaultTable::check(const std::string& call, const std::string& key) {
     std::lock_guard<std::mutex> hold(m_lock);
     std::optional<FaultSpec> fired;
     for (std::size_t i = 0; i < m_faults.size(); ++i) {
-        const FaultSpec& fault = m_faults[i];
-        bool callMatches = fault.call == call;
-        if (!callMatches && fault.call.rfind("*.", 0) == 0) {
-            std::string method = fault.call.substr(1);
-            callMatches = call.size() > method.size() &&
-                          call.compare(call.size() - method.size(), method.size(), method) == 0;
-        }
-        if (!callMatches || (!fault.key.empty() && fault.key != key)) continue;
-        unsigned count = ++m_counts[i];
-        if (!fired && (fault.nth == 0 || fault.nth == count)) fired = fault;
+        if (m_faults[i].action != FaultAction::Fail) continue;
+        if (fires(i, call, key) && !fired) fired = m_faults[i];
     }
     return fired;
+}
+
+FaultTable::Pacing FaultTable::pacing(const std::string& call, const std::string& key) {
+    std::lock_guard<std::mutex> hold(m_lock);
+    Pacing pacing;
+    for (std::size_t i = 0; i < m_faults.size(); ++i) {
+        const FaultSpec& fault = m_faults[i];
+        if (fault.action == FaultAction::Fail || !fires(i, call, key)) continue;
+        if (fault.action == FaultAction::Delay) pacing.delayMs += fault.delayMs;
+        else pacing.hang = true;
+    }
+    return pacing;
 }
 
 std::string VeloHelpText() {
@@ -265,7 +330,9 @@ usage:
   Velo.exe --signal WHAT [--pid N] pull a trigger of a running Velo.exe (default: the first one found):
                                    closing  fire ITFrameWndEvents::FrameClosing to every advised sink
                                    events   fire the six other event methods, in vtable order
-                                   quit     fire FrameClosing, then exit (as when the console is closed)
+                                   quit     fire FrameClosing, then exit (as when the console is closed);
+                                            calls held by --hang are let go first
+                                   release  let go of every call held by --hang; no call hangs after it
   Velo.exe --help                  this text
 
 options (also taken by /RegServer, which records them for COM-started instances):
@@ -283,6 +350,17 @@ options (also taken by /RegServer, which records them for COM-started instances)
                         window key for IWindow and kind-interface calls, the key asked for in get_Item,
                         the group name in IGroups.Add. @N: only the Nth such call (counted from 1).
                         Repeatable; the first matching rule wins.
+  --delay CALL[:KEY][@N]=MS
+                        answer the matching calls MS milliseconds late (a slow terminal). CALL, KEY and
+                        @N as for --fail; CALL may also be * for every call listed below. Delays of
+                        several matching rules add up; a --fail rule on the same call still applies.
+  --hang CALL[:KEY][@N] do not answer the matching calls until told to go on (--signal release, or
+                        quit): a terminal stuck in a call. The journal gets a Velo.Hang line when a
+                        call starts hanging; the call's own line follows once it answers.
+  --list-cell LIST:ROW:COLUMN=TYPE
+                        that cell of IGroups::get_List (LIST IGroups) or of every IWindows::get_List
+                        (LIST IWindows) holds no text: TYPE empty (VT_EMPTY), null (VT_NULL) or int
+                        (VT_I4 7). Rows count from 0, columns 0 to 2. Repeatable.
   --refuse-create[=HR]  the class object refuses to create the application (default 0x80004005)
   --not-connected       IConnection::get_Connected answers 0 (the terminal has no server connection)
   --inactive            IApplication::get_Active answers 0 until put_Active sets it
@@ -296,8 +374,10 @@ get_List: a 2-D SAFEARRAY of VARIANT, one row per object, index (row, column): g
 (i,1) window count, (i,2) key; windows (i,0) kind name, (i,1) kind, (i,2) key.
 
 journal: UTF-8, one line per call, CR LF, written and flushed whole: CALL<TAB>name=value<TAB>...
-values escape \\ \t \r \n and control characters (\xHH). Every line but Velo.Start ends with hr=0x........
+values escape \\ \t \r \n and control characters (\xHH). Every line but Velo.Start and Velo.Hang ends
+with hr=0x........
   Velo.Start                         pid embedding nocom args
+  Velo.Hang                          call key       (a call held by --hang, before it answers)
   Velo.Exit                          pid reason
   IClassFactory.CreateInstance       hr
   IApplication.put_Active            active hr
@@ -314,7 +394,7 @@ settings: "RxC:" then rows separated by ';', cells by ',', each cell TYPE:VALUE 
 ',' and ';' in values escaped as \x2C and \x3B; "null" for no array, "bad(vt=N,dims=D)" for another shape.
 
 )HELP";
-    text += "fault calls (--fail):\n";
+    text += "fault calls (--fail, --delay, --hang):\n";
     std::string line(1, ' ');
     for (const auto& call : FaultableCalls()) {
         if (line.size() + call.size() + 1 > 100) {
@@ -328,7 +408,7 @@ settings: "RxC:" then rows separated by ';', cells by ',', each cell TYPE:VALUE 
     text += line;
     text += "\n\n";
     text += R"HELP(triggers for programs: auto-reset events "VeloSim_FrameClosing_<pid>", "VeloSim_OtherEvents_<pid>" and
-"VeloSim_Quit_<pid>" (what --signal sets). Velo.exe runs until quit, Ctrl+C or its console closes,
+"VeloSim_Quit_<pid>", and the manual-reset event "VeloSim_Release_<pid>" (what --signal sets). Velo.exe runs until quit, Ctrl+C or its console closes,
 each firing FrameClosing first; it does not exit when its last client lets go.
 
 exit status: 0 done, 1 failure (registration, COM start-up, no Velo.exe to signal), 2 bad arguments.

@@ -22,13 +22,30 @@ struct GroupSpec {
     std::vector<long> kinds;
 };
 
-// --fail CALL[:KEY][@N]=RESULT
+// What a rule does to the calls it matches.
+enum class FaultAction {
+    Fail,   // --fail CALL[:KEY][@N]=RESULT: answer RESULT at once
+    Delay,  // --delay CALL[:KEY][@N]=MS: answer after MS milliseconds
+    Hang,   // --hang CALL[:KEY][@N]: answer only once released (--signal release, or quit)
+};
+
 struct FaultSpec {
-    std::string call;      // "IWindows.Add", or "*.Pilot" for the Pilot of every kind
+    FaultAction action = FaultAction::Fail;
+    std::string call;      // "IWindows.Add", "*.Pilot" for the Pilot of every kind, "*" for every call
     std::string key;       // group or window key the fault is limited to; empty = any
     unsigned nth = 0;      // only the Nth matching call (1-based); 0 = every matching call
     bool null = false;     // succeed with a null interface (or a null array) instead of failing
     HRESULT hr = S_OK;
+    DWORD delayMs = 0;     // FaultAction::Delay
+};
+
+// --list-cell LIST:ROW:COLUMN=TYPE: a cell of the groups' or windows' list that holds no text.
+enum class CellType { Empty, Null, Int };
+struct ListCellSpec {
+    std::string list;  // "IGroups" or "IWindows" (every group's window list)
+    long row = 0;
+    long column = 0;
+    CellType type = CellType::Empty;
 };
 
 enum class VeloCommand { Run, RegServer, UnregServer, Signal, Help };
@@ -45,7 +62,8 @@ struct VeloOptions {
     std::optional<HRESULT> refuseCreate;
     std::set<long> bareKinds;               // windows of these kinds lack their kind interface
     std::set<std::string> badLists;         // "IGroups" / "IWindows": get_List answers an array of BSTR
-    std::string signal;                     // --signal closing|events|quit
+    std::vector<ListCellSpec> listCells;    // cells of the lists that hold no text
+    std::string signal;                     // --signal closing|events|quit|release
     DWORD signalPid = 0;                    // --pid, 0 = the running Velo.exe
     // Every argument that configures a server, in order, as given: recorded by /RegServer.
     std::vector<std::string> serverArguments;
@@ -60,6 +78,8 @@ ParsedOptions ParseVeloOptions(const std::vector<std::string>& arguments);
 
 // The calls a fault can name (Interface.Method).
 const std::vector<std::string>& FaultableCalls();
+// Whether a rule's CALL ("IWindows.Add", "*.Pilot", "*") names `call`.
+bool CallMatches(const std::string& pattern, const std::string& call);
 
 std::string VeloHelpText();
 
@@ -70,11 +90,21 @@ public:
     FaultTable(const FaultTable&) = delete;
     FaultTable& operator=(const FaultTable&) = delete;
 
-    // The first rule that fires for this call on the object of that key, counting the call for every rule
-    // that matches it.
+    // The first --fail rule that fires for this call on the object of that key, counting the call for every
+    // --fail rule that matches it.
     std::optional<FaultSpec> check(const std::string& call, const std::string& key);
 
+    // How the --delay and --hang rules pace this call (each matching rule counts it).
+    struct Pacing {
+        DWORD delayMs = 0;  // the sum of the delays that fire
+        bool hang = false;
+    };
+    Pacing pacing(const std::string& call, const std::string& key);
+
 private:
+    // Counts the call for the rule and tells whether the rule fires on it.
+    bool fires(std::size_t rule, const std::string& call, const std::string& key);
+
     std::mutex m_lock;
     std::vector<FaultSpec> m_faults;
     std::vector<unsigned> m_counts;

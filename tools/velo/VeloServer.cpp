@@ -36,11 +36,11 @@ private:
     std::atomic<ULONG> m_refs{1};
 };
 
-// Hands a new object's first reference to an out pointer.
-template <class I, class T>
-HRESULT Hand(T* object, I** out) {
-    *out = object;
-    return S_OK;
+// Hands the client the object of `identity`, made by `make` on first use (see HandedObjects).
+template <class I, class Make>
+HRESULT Hand(Terminal& t, const std::wstring& identity, REFIID iid, I** out, Make make) {
+    return t.objects.handOut(identity, iid, reinterpret_cast<void**>(out),
+                             [&]() -> IUnknown* { return static_cast<I*>(make()); });
 }
 
 HRESULT NewBstr(const std::wstring& text, BSTR* out) {
@@ -52,8 +52,17 @@ struct ListCell {
     std::wstring text;
     bool isNumber = false;
     long number = 0;
+    std::optional<CellType> odd;  // --list-cell: no text at all
 };
 using ListRow = std::array<ListCell, 3>;
+
+// Marks the cells that --list-cell empties in the rows of `list`.
+void ApplyListCells(const VeloOptions& options, const char* list, std::vector<ListRow>& rows) {
+    for (const ListCellSpec& spec : options.listCells) {
+        if (spec.list != list || spec.row < 0 || static_cast<std::size_t>(spec.row) >= rows.size()) continue;
+        rows[static_cast<std::size_t>(spec.row)][static_cast<std::size_t>(spec.column)].odd = spec.type;
+    }
+}
 
 class SafeArrayOwner {
 public:
@@ -83,7 +92,10 @@ HRESULT BuildList(const std::vector<ListRow>& rows, bool asBstr, SAFEARRAY** out
             // The cell owns its BSTR until VariantClear; SafeArrayPutElement stores copies.
             VARIANT value;
             VariantInit(&value);
-            if (cell.isNumber && !asBstr) {
+            if (cell.odd && !asBstr) {
+                V_VT(&value) = *cell.odd == CellType::Empty ? VT_EMPTY : *cell.odd == CellType::Null ? VT_NULL : VT_I4;
+                if (*cell.odd == CellType::Int) V_I4(&value) = 7;
+            } else if (cell.isNumber && !asBstr) {
                 V_VT(&value) = VT_I4;
                 V_I4(&value) = cell.number;
             } else {
@@ -282,6 +294,7 @@ public:
                 rows.push_back(std::move(row));
             }
         }
+        ApplyListCells(m_t.options, "IWindows", rows);
         return BuildList(rows, m_t.options.badLists.count("IWindows") != 0, list);
     }
     IFACEMETHODIMP get_Item(BSTR key, IWindow** window) override {
@@ -300,7 +313,8 @@ public:
             if (found == nullptr) return E_INVALIDARG;
             kind = found->kind;
         }
-        return Hand(NewWindowObject(m_t, m_groupKey, wanted, kind), window);
+        return Hand(m_t, L"window:" + wanted, IID_IWindow, window,
+                    [&] { return NewWindowObject(m_t, m_groupKey, wanted, kind); });
     }
     IFACEMETHODIMP Add(LONG kind, SAFEARRAY* settings, IWindow** window) override {
         if (window == nullptr) return E_POINTER;
@@ -322,7 +336,8 @@ public:
                               .wide("key", key)
                               .hr(result));
         if (key.empty()) return result;
-        return Hand(NewWindowObject(m_t, m_groupKey, key, kind), window);
+        return Hand(m_t, L"window:" + key, IID_IWindow, window,
+                    [&] { return NewWindowObject(m_t, m_groupKey, key, kind); });
     }
 
 protected:
@@ -373,7 +388,7 @@ public:
         if (windows == nullptr) return E_POINTER;
         *windows = nullptr;
         if (auto hr = m_t.fault("IGroup.get_Windows", m_key)) return *hr;
-        return Hand(new WindowsObject(m_t, m_key), windows);
+        return Hand(m_t, L"windows:" + m_key, IID_IWindows, windows, [&] { return new WindowsObject(m_t, m_key); });
     }
     IFACEMETHODIMP Activate() override {
         HRESULT result = m_t.fault("IGroup.Activate", m_key).value_or(S_OK);
@@ -437,6 +452,7 @@ public:
                 rows.push_back(std::move(row));
             }
         }
+        ApplyListCells(m_t.options, "IGroups", rows);
         return BuildList(rows, m_t.options.badLists.count("IGroups") != 0, list);
     }
     IFACEMETHODIMP get_Item(BSTR key, IGroup** group) override {
@@ -448,7 +464,7 @@ public:
             std::lock_guard<std::mutex> hold(m_t.lock);
             if (m_t.model.group(wanted) == nullptr) return E_INVALIDARG;
         }
-        return Hand(new GroupObject(m_t, wanted), group);
+        return Hand(m_t, L"group:" + wanted, IID_IGroup, group, [&] { return new GroupObject(m_t, wanted); });
     }
     IFACEMETHODIMP Find(BSTR name, BSTR* key) override {
         if (key == nullptr) return E_POINTER;
@@ -477,7 +493,7 @@ public:
         m_t.journal.write(
             JournalLine("IGroups.Add").wide("name", text).number("flags", flags).wide("key", key).hr(result));
         if (key.empty()) return result;
-        return Hand(new GroupObject(m_t, key), group);
+        return Hand(m_t, L"group:" + key, IID_IGroup, group, [&] { return new GroupObject(m_t, key); });
     }
 
 protected:
@@ -624,13 +640,13 @@ public:
         if (connection == nullptr) return E_POINTER;
         *connection = nullptr;
         if (auto hr = m_t.fault("IApplication.get_Connection")) return *hr;
-        return Hand(new ConnectionObject(m_t), connection);
+        return Hand(m_t, L"connection", IID_IConnection, connection, [&] { return new ConnectionObject(m_t); });
     }
     IFACEMETHODIMP get_Groups(IGroups** groups) override {
         if (groups == nullptr) return E_POINTER;
         *groups = nullptr;
         if (auto hr = m_t.fault("IApplication.get_Groups")) return *hr;
-        return Hand(new GroupsObject(m_t), groups);
+        return Hand(m_t, L"groups", IID_IGroups, groups, [&] { return new GroupsObject(m_t); });
     }
     IFACEMETHODIMP get_Active(VARIANT_BOOL* active) override {
         if (active == nullptr) return E_POINTER;
@@ -659,7 +675,7 @@ public:
         *point = nullptr;
         if (auto hr = m_t.fault("IConnectionPointContainer.FindConnectionPoint")) return *hr;
         if (!IsEqualIID(iid, IID_ITFrameWndEvents)) return CONNECT_E_NOCONNECTION;
-        return Hand(new ConnectionPointObject(m_t, this), point);
+        return Hand(m_t, L"point", IID_IConnectionPoint, point, [&] { return new ConnectionPointObject(m_t, this); });
     }
 
 protected:
@@ -703,8 +719,40 @@ void Journal::write(const JournalLine& line) {
     }
 }
 
+std::string TriggerName(const char* what, DWORD pid) {
+    return std::string("VeloSim_") + what + "_" + std::to_string(pid);
+}
+
+HRESULT HandedObjects::handOut(const std::wstring& identity, REFIID iid, void** out,
+                               const std::function<IUnknown*()>& make) {
+    if (out == nullptr) return E_POINTER;
+    *out = nullptr;
+    std::lock_guard<std::mutex> hold(m_lock);
+    auto found = m_objects.find(identity);
+    if (found == m_objects.end()) {
+        ComRef<IUnknown> object = ComRef<IUnknown>::adopt(make());
+        if (!object) return E_OUTOFMEMORY;
+        // The strong external lock keeps the object's stubs whatever its clients release.
+        HRESULT hr = CoLockObjectExternal(object.get(), TRUE, FALSE);
+        if (FAILED(hr)) return hr;
+        found = m_objects.emplace(identity, std::move(object)).first;
+    }
+    return found->second->QueryInterface(iid, out);
+}
+
+void HandedObjects::disconnectAll() {
+    std::map<std::wstring, ComRef<IUnknown>> objects;
+    {
+        std::lock_guard<std::mutex> hold(m_lock);
+        objects.swap(m_objects);
+    }
+    // Disconnecting withdraws the stubs without waiting for calls on them, and drops the locks.
+    for (const auto& [identity, object] : objects) CoDisconnectObject(object.get(), 0);
+}
+
 Terminal::Terminal(const VeloOptions& opts)
-    : options(opts), faults(opts.faults), active(opts.inactive ? VARIANT_FALSE : VARIANT_TRUE) {
+    : options(opts), faults(opts.faults), active(opts.inactive ? VARIANT_FALSE : VARIANT_TRUE),
+      m_released(CreateEventA(nullptr, TRUE, FALSE, TriggerName("Release", GetCurrentProcessId()).c_str())) {
     for (const auto& layout : options.groups) {
         GroupState& group = model.addGroup(WideFromUtf8(layout.name));
         std::wstring key = group.key;
@@ -712,8 +760,21 @@ Terminal::Terminal(const VeloOptions& opts)
     }
 }
 
+Terminal::~Terminal() {
+    objects.disconnectAll();
+    CloseHandle(m_started);
+    if (m_released) CloseHandle(m_released);
+}
+
 std::optional<HRESULT> Terminal::fault(const char* call, const std::wstring& key) {
-    auto fired = faults.check(call, Utf8FromWide(key));
+    const std::string keyText = Utf8FromWide(key);
+    FaultTable::Pacing pacing = faults.pacing(call, keyText);
+    if (pacing.hang && m_released && WaitForSingleObject(m_released, 0) == WAIT_TIMEOUT) {
+        journal.write(JournalLine("Velo.Hang").text("call", call).text("key", keyText));
+        WaitForSingleObject(m_released, INFINITE);
+    }
+    if (pacing.delayMs > 0) Sleep(pacing.delayMs);
+    auto fired = faults.check(call, keyText);
     if (!fired) return std::nullopt;
     return fired->null ? S_OK : fired->hr;
 }
@@ -784,44 +845,13 @@ HRESULT ClassFactory::CreateInstance(IUnknown* outer, REFIID iid, void** out) {
     HRESULT result = m_t.fault("IClassFactory.CreateInstance").value_or(S_OK);
     if (result == S_OK && outer != nullptr) result = CLASS_E_NOAGGREGATION;
     if (result == S_OK) {
-        ComRef<IApplication> app = ComRef<IApplication>::adopt(new ApplicationObject(m_t));
-        result = app->QueryInterface(iid, out);
+        // One application object, as the terminal has one.
+        result = m_t.objects.handOut(L"app", iid, out, [&]() -> IUnknown* {
+            return static_cast<IApplication*>(new ApplicationObject(m_t));
+        });
     }
     m_t.journal.write(JournalLine("IClassFactory.CreateInstance").hr(result));
     return result;
-}
-
-InterfacePins::InterfacePins(Terminal& t) {
-    ComRef<ApplicationObject> app = ComRef<ApplicationObject>::adopt(new ApplicationObject(t));
-    pin(static_cast<IApplication*>(app.get()), {&IID_IUnknown, &IID_IApplication, &IID_IConnectionPointContainer});
-    pin(ComRef<IConnectionPoint>::adopt(new ConnectionPointObject(t, app.get())).get(), {&IID_IConnectionPoint});
-    pin(ComRef<IConnection>::adopt(new ConnectionObject(t)).get(), {&IID_IConnection});
-    pin(ComRef<IGroups>::adopt(new GroupsObject(t)).get(), {&IID_IGroups});
-    pin(ComRef<IGroup>::adopt(new GroupObject(t, L"")).get(), {&IID_IGroup});
-    pin(ComRef<IWindows>::adopt(new WindowsObject(t, L"")).get(), {&IID_IWindows});
-    const IID* kindIids[] = {&IID_IVistaWindow,    &IID_IFullQuoteWindow, &IID_IOrderBookWindow,
-                             &IID_ITimeSalesWindow, &IID_INewsWindow,      &IID_IChartWindow};
-    for (long kind = 1; kind <= 6; ++kind)
-        pin(ComRef<IWindow>::adopt(NewWindowObject(t, L"", L"", kind)).get(), {&IID_IWindow, kindIids[kind - 1]});
-}
-
-void InterfacePins::pin(IUnknown* object, std::initializer_list<const IID*> iids) {
-    bool pinned = false;
-    for (const IID* iid : iids) {
-        ComRef<IStream> stream;
-        HRESULT hr = CreateStreamOnHGlobal(nullptr, TRUE, stream.put());
-        // The marshalled data itself is never read: the stub it leaves behind is what counts.
-        if (SUCCEEDED(hr))
-            hr = CoMarshalInterface(stream.get(), *iid, object, MSHCTX_LOCAL, nullptr, MSHLFLAGS_TABLESTRONG);
-        pinned = pinned || SUCCEEDED(hr);
-    }
-    if (!pinned) return;
-    object->AddRef();
-    m_objects.push_back(ComRef<IUnknown>::adopt(object));
-}
-
-InterfacePins::~InterfacePins() {
-    for (const ComRef<IUnknown>& object : m_objects) CoDisconnectObject(object.get(), 0);
 }
 
 }  // namespace velo

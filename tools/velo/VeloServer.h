@@ -12,7 +12,8 @@
 #include <ocidl.h>
 
 #include <atomic>
-#include <initializer_list>
+#include <functional>
+#include <map>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -35,6 +36,29 @@ private:
     HANDLE m_file = INVALID_HANDLE_VALUE;
 };
 
+// The objects the server hands to its clients, one per identity ("group:G1", "window:G1W1", ...), each made
+// on first use and kept, under a strong external lock, until the server quits.
+//
+// No client's Release can then delete a stub of ours. Wine 8 withdraws an interface's RPC registration when
+// the last stub for that interface goes away, and waits there for the calls on it to end; a call that ends
+// just as that wait begins is missed, and the wait (with the client's Release behind it) never returns.
+class HandedObjects {
+public:
+    HandedObjects() = default;
+    ~HandedObjects() { disconnectAll(); }
+    HandedObjects(const HandedObjects&) = delete;
+    HandedObjects& operator=(const HandedObjects&) = delete;
+
+    // The object of `identity` (made by `make`, which returns its first reference) queried for `iid`.
+    HRESULT handOut(const std::wstring& identity, REFIID iid, void** out, const std::function<IUnknown*()>& make);
+    // Ends every client's connection to them and lets them go; no wait on running calls.
+    void disconnectAll();
+
+private:
+    std::mutex m_lock;
+    std::map<std::wstring, ComRef<IUnknown>> m_objects;
+};
+
 // Everything the COM objects share. One per process.
 class Terminal {
 public:
@@ -42,12 +66,17 @@ public:
     Terminal(const Terminal&) = delete;
     Terminal& operator=(const Terminal&) = delete;
 
-    // For a fault rule that fires on this call: the HRESULT to return at once (S_OK for a "null" rule).
+    // Paces the call as the --delay and --hang rules say, then, for a --fail rule that fires on it, the
+    // HRESULT to return at once (S_OK for a "null" rule).
     std::optional<HRESULT> fault(const char* call, const std::wstring& key = {});
+
+    // Lets go of every call held by --hang; from then on no call hangs.
+    void releaseHangs() { SetEvent(m_released); }
 
     const VeloOptions options;
     FaultTable faults;
     Journal journal;
+    HandedObjects objects;
 
     std::mutex lock;  // guards everything below; never held across a call out of the process
     TerminalModel model;
@@ -69,11 +98,16 @@ public:
     void fire(Event event);
     void dropSinks();
 
-    ~Terminal() { CloseHandle(m_started); }
+    ~Terminal();
 
 private:
     HANDLE m_started = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    // "VeloSim_Release_<pid>", manual-reset: once set, it stays set.
+    HANDLE m_released;
 };
+
+// The name of a trigger event of the process `pid`: "VeloSim_<what>_<pid>".
+std::string TriggerName(const char* what, DWORD pid);
 
 // The class object that COM hands to clients of CLSID_Application; it lives as long as the process and
 // is not counted.
@@ -91,23 +125,6 @@ public:
 
 private:
     Terminal& m_t;
-};
-
-// Wine's COM withdraws an interface's RPC registration when the process's last stub for that interface goes
-// away, and waits for calls on it to end; a call that ends just as the wait begins is missed, and the wait
-// (and the client's Release behind it) never returns. Holding one table-marshalled object for every
-// interface the simulator serves keeps each registration alive for the life of the process.
-class InterfacePins {
-public:
-    explicit InterfacePins(Terminal& t);
-    ~InterfacePins();
-    InterfacePins(const InterfacePins&) = delete;
-    InterfacePins& operator=(const InterfacePins&) = delete;
-
-private:
-    // An interface the object does not give out (a kind hidden by --bare-kind) is simply not pinned.
-    void pin(IUnknown* object, std::initializer_list<const IID*> iids);
-    std::vector<ComRef<IUnknown>> m_objects;
 };
 
 }  // namespace velo
