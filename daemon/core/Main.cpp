@@ -3,6 +3,7 @@
 #include "daemon/core/ControlWindow.h"
 #include "daemon/log/LogPath.h"
 #include "daemon/log/Logger.h"
+#include "daemon/proxy/ProxyThread.h"
 
 #include <windows.h>
 
@@ -46,11 +47,8 @@ int RunMessageLoop() {
     return kExitStopped;
 }
 
-}  // namespace
-
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
-    theLogger.open(ParseLogPath(commandLine).c_str());
-
+// From the window class to the end of the message loop, with the application object; the exit code.
+int RunDaemon(HINSTANCE instance) {
     WNDCLASSEXA windowClass{};
     windowClass.cbSize = sizeof windowClass;
     windowClass.lpfnWndProc = ControlWndProc;
@@ -86,6 +84,21 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
     if (IsWindow(window)) {
         SetWindowLongPtrA(window, GWLP_USERDATA, 0);
         DestroyWindow(window);
+    }
+    return exitCode;
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
+    theLogger.open(ParseLogPath(commandLine).c_str());
+    int exitCode = RunDaemon(instance);
+    if (ProxyThreadStillStuck()) {
+        // A proxy thread is still inside a call to the terminal. Should that call return now, the thread would
+        // go on with objects that the process's exit is tearing down: end the process here instead, with the
+        // log closed as at any exit.
+        theLogger.close();
+        TerminateProcess(GetCurrentProcess(), static_cast<UINT>(exitCode));
     }
     return exitCode;
 }

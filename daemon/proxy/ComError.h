@@ -2,6 +2,7 @@
 #pragma once
 
 #include "daemon/proxy/ComPtr.h"
+#include "daemon/proxy/ProxyProgress.h"
 
 #include <windows.h>
 
@@ -42,8 +43,10 @@ private:
     std::wstring m_source;
 };
 
-// Raises a ComError for a failed call made on `object` through the interface `iid`.
+// Raises a ComError for a failed call made on `object` through the interface `iid`. Every terminal call's result
+// passes here, so this is also where a returned call counts as the proxy thread's progress.
 inline void CheckCom(HRESULT hr, const IID& iid, IUnknown* object = nullptr) {
+    NoteProxyProgress();
     if (FAILED(hr)) throw ComError(hr, iid, object);
 }
 

@@ -2,11 +2,14 @@
 
 #include "daemon/log/Logger.h"
 #include "daemon/proxy/ComError.h"
+#include "daemon/proxy/ProxyProgress.h"
 #include "daemon/proxy/QXProxy.h"
 
 #include <objbase.h>
 
+#include <algorithm>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -37,15 +40,34 @@ private:
     HANDLE m_handle = nullptr;
 };
 
-// The one owning handle of the current (or last) proxy thread, used by the main thread alone: stops wait on
-// it even after the ending thread has cleared m_thread, and it is closed once no stop can wait on it.
-KernelHandle proxyThread;
+// The proxy threads as the main thread alone knows them. `current` is the last one started: stops wait on it
+// even after the ending thread has cleared m_thread, and its handle is closed once no stop can wait on it.
+// A thread that made no progress for kProxyStallMs while the main thread waited is given up on: it stays
+// stuck in its call to the terminal, and nothing waits on it again.
+struct ProxyThreadRecord {
+    KernelHandle handle;
+    DWORD id = 0;
+};
+ProxyThreadRecord current;
+std::vector<ProxyThreadRecord> abandoned;
 
-// Waits until the last proxy thread has truly ended, then lets go of its handle.
-void WaitForProxyThreadEnd() {
-    if (!proxyThread) return;
-    WaitForSingleObject(proxyThread.get(), INFINITE);
-    proxyThread.reset();
+bool IsAbandoned(DWORD id) {
+    return std::any_of(abandoned.begin(), abandoned.end(), [id](const ProxyThreadRecord& r) { return r.id == id; });
+}
+
+// Waits until the last proxy thread has truly ended, then lets go of its handle; gives up on a thread that
+// stops making progress, saying what the daemon does without it.
+void WaitForProxyThreadEnd(const char* goingOn) {
+    if (!current.handle) return;
+    if (!WaitWhileProgressing(current.handle.get())) {
+        theLogger.message(LogError,
+                          "The Quodrix proxy thread made no progress for %lu s, stuck in a call to Quodrix: %s",
+                          static_cast<unsigned long>(kProxyStallMs / 1000), goingOn);
+        abandoned.push_back(std::move(current));
+        current = ProxyThreadRecord{};
+        return;
+    }
+    current = ProxyThreadRecord{};
 }
 
 void PostToProxyThread(UINT message, WPARAM wParam = 0) {
@@ -66,6 +88,7 @@ void RunMessageLoop(CQXProxy& proxy) {
         if (message.hwnd != nullptr) continue;
         try {
             HandleProxyMessage(proxy, message);
+            NoteProxyProgress();
         } catch (...) {
             theLogger.message(LogError,
                               "A unknow Exception occured in the Quodrix proxy thread! Thread will now exit. Another "
@@ -78,9 +101,12 @@ void RunMessageLoop(CQXProxy& proxy) {
 // The ending steps; nothing may escape a thread routine.
 bool EndProxyThread(CQXProxy& proxy) noexcept {
     {
+        // A thread the main thread gave up on may end long after a new one has registered.
         CriticalSectionGuard guard(theProxyData.m_lock);
-        theProxyData.m_threadId = 0;
-        theProxyData.m_thread = nullptr;
+        if (theProxyData.m_threadId == GetCurrentThreadId()) {
+            theProxyData.m_threadId = 0;
+            theProxyData.m_thread = nullptr;
+        }
     }
     try {
         proxy.m_link.Dispose();
@@ -209,8 +235,8 @@ void StartProxyThread(bool forceStart) {
     if (!terminalAvailable && !forceStart) return;
     if (theProxyData.threadId() != 0) return;
     // The last thread has let go of the shared state; it ends before the next one starts, so that two never
-    // talk to the terminal at once.
-    WaitForProxyThreadEnd();
+    // talk to the terminal at once, unless it is stuck in a call that does not return.
+    WaitForProxyThreadEnd("starting a new one without it");
 
     KernelHandle started(CreateEventA(nullptr, FALSE, FALSE, nullptr));
     if (!started) {
@@ -235,12 +261,21 @@ void StartProxyThread(bool forceStart) {
         theProxyData.m_threadId = id;
         theProxyData.m_thread = thread.get();
     }
-    proxyThread = std::move(thread);
+    current.handle = std::move(thread);
+    current.id = id;
     PostThreadMessageA(id, QXPROXY_MSG_START, forceStart ? 1 : 0, 0);
 }
 
 void StopProxyThread() {
-    if (theProxyData.threadId() != 0) PostToProxyThread(QXPROXY_MSG_STOP);
+    // A thread given up on keeps its id: it is neither asked again nor waited for again.
+    const DWORD id = theProxyData.threadId();
+    if (id != 0 && !IsAbandoned(id)) PostToProxyThread(QXPROXY_MSG_STOP);
     // Also a thread that has cleared its id but is still letting go of the terminal is waited for.
-    WaitForProxyThreadEnd();
+    WaitForProxyThreadEnd("stopping without it");
+}
+
+bool ProxyThreadStillStuck() {
+    return std::any_of(abandoned.begin(), abandoned.end(), [](const ProxyThreadRecord& r) {
+        return WaitForSingleObject(r.handle.get(), 0) == WAIT_TIMEOUT;
+    });
 }

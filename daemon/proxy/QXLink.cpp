@@ -79,9 +79,12 @@ HRESULT CQXLink::CreateTerminalObject(ComPtr<IApplication>& target) {
     target = nullptr;
     ComPtr<IUnknown> object;
     HRESULT hr = CoCreateInstance(CLSID_Application, nullptr, 0x17, IID_IUnknown, object.putVoid());
+    NoteProxyProgress();
     if (SUCCEEDED(hr)) {
         hr = OleRun(object.get());
+        NoteProxyProgress();
         if (SUCCEEDED(hr)) hr = object->QueryInterface(IID_IApplication, target.putVoid());
+        NoteProxyProgress();
     }
     if (FAILED(hr)) target = nullptr;
     return hr;
@@ -162,7 +165,11 @@ void CQXLink::AdviseNewSink() {
     ReleaseSink();
     m_sink = std::move(sink);
     m_sink->m_owner = this;
+    // The sink's stubs stay ours until ReleaseSink disconnects them, whatever the terminal releases: the
+    // terminal's last Release then never tears a stub down in the middle of an event call.
+    CoLockObjectExternal(static_cast<ITFrameWndEvents*>(m_sink.get()), TRUE, FALSE);
     m_sink->Advise(m_app);
+    NoteProxyProgress();
 }
 
 namespace {
@@ -192,8 +199,13 @@ private:
 
 void CQXLink::ReleaseSink() noexcept {
     if (m_sink) {
-        EventGateHold hold(true);
-        m_sink->m_owner = nullptr;
+        {
+            EventGateHold hold(true);
+            m_sink->m_owner = nullptr;
+        }
+        // Ends the terminal's connections to the sink, and the lock taken in AdviseNewSink, without waiting for
+        // an event call that may still be running.
+        CoDisconnectObject(static_cast<ITFrameWndEvents*>(m_sink.get()), 0);
     }
     m_sink = nullptr;
 }
@@ -207,6 +219,7 @@ void CQXLink::Dispose() {
     try {
         if (m_sink) {
             m_sink->Unadvise();
+            NoteProxyProgress();
             ReleaseSink();
         }
         m_app = nullptr;

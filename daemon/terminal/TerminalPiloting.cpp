@@ -42,7 +42,9 @@ long KindOf(IWindow* window) {
 template <class KindWindow, class Call>
 void PilotThrough(IWindow* window, const IID& iid, Call call) {
     ComPtr<KindWindow> specific;
-    if (FAILED(window->QueryInterface(iid, specific.putVoid())) || !specific) return;
+    const HRESULT asked = window->QueryInterface(iid, specific.putVoid());
+    NoteProxyProgress();
+    if (FAILED(asked) || !specific) return;
     CheckCom(call(specific.get()), iid, specific.get());
 }
 
