@@ -3,7 +3,8 @@
 //       size) to a window of another process that does nothing;
 //   P2  from PilotQuodrix returning to the simulator journaling the pass's last Pilot call, for 1 module with
 //       1 window and 4 modules with 6 windows each, beside the same pass run directly by this program
-//       (the daemon's own CQXLink::Pilot in a multithreaded apartment: the same sequence of COM calls).
+//       (the daemon's own CQXLink::Pilot in a multithreaded apartment: the same sequence of COM calls);
+//   P4  P1's round trip while the terminal answers every call 200 ms late, beside P1 of the same run.
 //   qxbench_client          runs both
 //   qxbench_client --sink   (internal) the do-nothing window
 #include "bench/BenchSupport.h"
@@ -124,7 +125,8 @@ int Pilot(ClientDll& dll, int n) {
 constexpr DWORD kPaceMs = 20;
 
 // P1: paced daemon calls (the proxy idle when each call is made) interleaved with paced bare round trips.
-void BenchClientCall(ClientDll& dll, JournalTail& tail, int blocks, int perBlock) {
+// Returns the median PilotQuodrix round trip.
+double BenchClientCall(ClientDll& dll, JournalTail& tail, int blocks, int perBlock) {
     HWND sink = FindWindowA(kSinkClass, nullptr);
     PilotRequest record{};
     COPYDATASTRUCT copy{PILOT_REQ_PILOT, sizeof record, &record};
@@ -174,6 +176,39 @@ void BenchClientCall(ClientDll& dll, JournalTail& tail, int blocks, int perBlock
               Ms(Median(findWindow)) + " (median). Breakdown (medians): a request code the daemon ignores, "
               "sent straight to its window, " + Ms(Median(ignoredCalls)) + "; PilotQuodrix for a place without "
               "rules (lookup and one log line, no hand-off) " + Ms(Median(unknownCalls)) + ".");
+    return Median(daemonCalls);
+}
+
+// P4: the same paced PilotQuodrix round trips while the terminal answers every call 200 ms late, so that the
+// proxy thread is always in the middle of a slow pass; beside P1's median of the same run.
+void BenchSlowTerminal(ClientDll& dll, Session& s, double healthyMedian, int calls) {
+    Simulator slow;
+    if (!slow.start(s.journal, {"--group", "Bench1=Vista", "--delay", "*=200"})) {
+        std::fprintf(stderr, "P4: the slow Velo.exe did not start\n");
+        return;
+    }
+    Daemon daemon;
+    if (!StartDaemonAttached(daemon, dll, s, {{"Bench1", "Vista"}})) {
+        std::fprintf(stderr, "P4: the daemon did not start and attach\n");
+        return;
+    }
+    std::vector<double> times;
+    for (int i = 0; i < calls; ++i) {
+        Sleep(kPaceMs);
+        double t0 = Now();
+        Pilot(dll, 2000000 + i);
+        times.push_back(Now() - t0);
+    }
+    PrintRow("P4", "PilotQuodrix round trip, terminal 200 ms a call, median (" + std::to_string(times.size()) +
+             " calls)", Ms(Median(times)), "P1 " + Ms(healthyMedian), Median(times) / healthyMedian, 1.2);
+    PrintRow("P4", "same, 99th percentile", Ms(Quantile(times, 0.99)), "P1 median " + Ms(healthyMedian),
+             Quantile(times, 0.99) / healthyMedian, 0);
+    PrintNote("P4: the simulator answers each of its calls 200 ms late (--delay *=200), so each pass takes "
+              "seconds and every PilotQuodrix lands while the proxy thread is inside one; the requests queue " +
+              std::to_string(calls) + " passes, which would take many minutes to run: the daemon is ended by "
+              "its id afterwards instead of stopped.");
+    daemon.process().kill();
+    slow.quit();
 }
 
 // P2, daemon side: PilotQuodrix, then the time until the simulator journaled `windows` more Pilot calls.
@@ -267,6 +302,7 @@ int main(int argc, char** argv) {
     // This program's own link, for the direct passes; theLogger stays closed here, so it writes nothing.
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     int status = 0;
+    double healthyMedian = 0;
     {
         CQXLink link;
         if (!MtaConnect(link)) {
@@ -281,7 +317,7 @@ int main(int argc, char** argv) {
                 } else {
                     for (int i = 0; i < 20; ++i) Pilot(dll, -i);  // warm-up
                     tail.waitFor(20);
-                    BenchClientCall(dll, tail, 10, 50);
+                    healthyMedian = BenchClientCall(dll, tail, 10, 50);
                     BenchEndToEnd("end to end, 1 module x 1 window", dll, link, ModuleRegistry{{"Bench1", {1}}},
                                   tail, 1, 6, 10);
                     daemon.stop();
@@ -311,6 +347,10 @@ int main(int argc, char** argv) {
         link.Dispose();
     }
     CoUninitialize();
+    if (healthyMedian > 0) {
+        simulator.quit();
+        BenchSlowTerminal(dll, s, healthyMedian, 200);
+    }
     SendMessageA(FindWindowA(kSinkClass, nullptr), WM_CLOSE, 0, 0);
     sink.wait(std::chrono::seconds(5));
     return status;

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds (as scripts/test.sh does), runs every benchmark under Wine and prints one table of figures, each a
 # ratio to a baseline measured in the same run, with the machine and the Wine version.
-#   scripts/bench.sh               benchmarks P1-P3
+#   scripts/bench.sh               benchmarks P1-P4
 #   scripts/bench.sh --hardening   then the hardening tests R1-R5 at their full counts, with their figures
 # Build tree: $QX_BUILD_DIR (default ./build). Figures are not a pass condition: the exit status is non-zero
 # only when a program fails to run (or, with --hardening, when a hardening test fails).
@@ -37,7 +37,7 @@ run() {  # run NAME PROGRAM [ARGS...]: keeps the ROW/NOTE/FIGURE lines, shows pr
     echo "$out" | grep -E '^(ROW|NOTE|FIGURE|INFO)' >>"$results" || true
 }
 
-run "P1 client call, P2 end to end" qxbench_client.exe
+run "P1 client call, P2 end to end, P4 client call with a slow terminal" qxbench_client.exe
 run "P3 configuration load" qxbench_config.exe
 
 if [ $hardening -eq 1 ]; then
