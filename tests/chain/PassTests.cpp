@@ -174,6 +174,31 @@ TEST_F(PassTest, ListOfTheWrongElementTypeAbandonsThePass) {
     EXPECT_EQ(ReconnectRequests(), 1);
 }
 
+TEST_F(PassTest, ListCellsHoldingNothingReadAsTheEmptyTextAnyOtherTypeAbandonsThePass) {
+    // Trader's name cell holds VT_EMPTY, then VT_NULL: the group's name reads as the empty text, so the module
+    // of the empty name pilots Trader's window, and Trader's own module finds no group and makes one.
+    for (const char* type : {"empty", "null"}) {
+        SCOPED_TRACE(type);
+        journal = work.file(std::string("velo_") + type + ".journal");
+        Attach({"--group", "Trader=Vista", "--list-cell", std::string("IGroups:0:0=") + type});
+        if (HasFatalFailure()) return;
+        EXPECT_TRUE(link->Pilot("V", {{"", {-1}}, {"Trader", {1}}}));
+        EXPECT_THAT(CallFields(journal, "IGroups.Add", {"name", "key"}), ElementsAre("name=Trader key=G2"));
+        EXPECT_THAT(PilotCalls(journal), ElementsAre("IVistaWindow.Pilot G1W1 V", "IVistaWindow.Pilot G2W1 V"));
+        EXPECT_EQ(ReconnectRequests(), 0);
+    }
+    // A number where a text is expected is never read as one.
+    journal = work.file("velo_int.journal");
+    Attach({"--group", "Trader=Vista", "--list-cell", "IWindows:0:2=int"});
+    if (HasFatalFailure()) return;
+    EXPECT_TRUE(link->Pilot("W", {{"Trader", {1}}}));
+    EXPECT_THAT(PilotCalls(journal), IsEmpty());
+    EXPECT_THAT(LogLinesStartingWith(logDir.path(), {"Piloting Quodrix (W)", "Piloting Quodrix by Symbol (W)"}),
+                ElementsAre("Piloting Quodrix by Symbol (W): a COM Exception occured (" +
+                            ComErrorText(DISP_E_TYPEMISMATCH) + ")"));
+    EXPECT_EQ(ReconnectRequests(), 1);
+}
+
 TEST_F(PassTest, WindowWithoutItsKindInterfaceOrOfAnUnknownKindGetsNothingButTheLine) {
     Attach({"--group", "Desk=0,Vista,9,Chart", "--bare-kind", "Vista"});
     EXPECT_TRUE(link->Pilot("V", {{"Desk", {-1}}}));

@@ -696,6 +696,69 @@ TEST_F(VeloCom, QuittingFiresFrameClosingToTheSinksBeforeTheProcessEnds) {
     EXPECT_TRUE(FAILED(app->get_Active(&active)));
 }
 
+// get_Count of `groups` on a thread of this apartment, so that a held call does not hold the test.
+class CountCall {
+public:
+    explicit CountCall(IGroups* groups)
+        : m_thread([this, groups] {
+              CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+              m_hr = groups->get_Count(&m_count);
+              m_answered = true;
+              CoUninitialize();
+          }) {}
+    ~CountCall() {
+        if (m_thread.joinable()) m_thread.join();
+    }
+    CountCall(const CountCall&) = delete;
+    CountCall& operator=(const CountCall&) = delete;
+    // Waits for the answer (the simulator must have been told to let go).
+    HRESULT result() {
+        if (m_thread.joinable()) m_thread.join();
+        return m_hr;
+    }
+    bool answered() const { return m_answered; }
+    LONG count() const { return m_count; }
+
+private:
+    std::atomic<bool> m_answered{false};
+    HRESULT m_hr = E_UNEXPECTED;
+    LONG m_count = -1;
+    std::thread m_thread;
+};
+
+TEST_F(VeloCom, AHeldCallAnswersOnceReleasedAndNoCallIsHeldAfterwards) {
+    StartTerminal({"--group", "Desk=Vista", "--hang", "IGroups.get_Count"});
+    ComRef<IGroups> groups;
+    ASSERT_EQ(app->get_Groups(groups.put()), S_OK);
+    CountCall held(groups.get());
+    ASSERT_TRUE(WaitForJournalCall(journal, "Velo.Hang"));
+    auto hangs = JournalCalls(journal, "Velo.Hang");
+    ASSERT_EQ(hangs.size(), 1u);
+    EXPECT_EQ(hangs[0].get("call"), "IGroups.get_Count");
+    EXPECT_FALSE(held.answered());
+
+    RunResult release = RunProgram(Quoted(BinPath("Velo.exe")) + " --signal release --pid " +
+                                   std::to_string(terminal.pid()));
+    EXPECT_EQ(release.exitCode, 0u) << release.output;
+    EXPECT_EQ(held.result(), S_OK);
+    EXPECT_EQ(held.count(), 1);
+    LONG count = 0;
+    EXPECT_EQ(groups->get_Count(&count), S_OK);
+    EXPECT_EQ(JournalCalls(journal, "Velo.Hang").size(), 1u);
+}
+
+TEST_F(VeloCom, QuittingLetsHeldCallsGoFirst) {
+    StartTerminal({"--hang", "IGroups.get_Count"});
+    ComRef<IGroups> groups;
+    ASSERT_EQ(app->get_Groups(groups.put()), S_OK);
+    CountCall held(groups.get());
+    ASSERT_TRUE(WaitForJournalCall(journal, "Velo.Hang"));
+    EXPECT_EQ(terminal.quit(), std::optional<DWORD>(0));
+    // Answered, or cut off by the server's exit: either way the call has returned.
+    held.result();
+    EXPECT_TRUE(held.answered());
+}
+
 TEST_F(VeloCom, UnregisteringRemovesTheClassAndTheInterfaces) {
     Register();
     auto keyExists = [](HKEY root, const char* path) {

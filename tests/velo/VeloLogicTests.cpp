@@ -232,6 +232,41 @@ TEST(VeloOptions, CommandLines) {
              EXPECT_THAT(o.bareKinds, ::testing::ElementsAre(5));
              EXPECT_THAT(o.badLists, ::testing::ElementsAre("IGroups"));
          }},
+        {{"--delay", "*=200", "--delay", "IWindows.Add:G1@2=50", "--hang", "*.Pilot:G1W1"}, "",
+         [](const VeloOptions& o) {
+             ASSERT_EQ(o.faults.size(), 3u);
+             EXPECT_EQ(o.faults[0].action, FaultAction::Delay);
+             EXPECT_EQ(o.faults[0].call, "*");
+             EXPECT_EQ(o.faults[0].delayMs, 200u);
+             EXPECT_EQ(o.faults[1].key, "G1");
+             EXPECT_EQ(o.faults[1].nth, 2u);
+             EXPECT_EQ(o.faults[1].delayMs, 50u);
+             EXPECT_EQ(o.faults[2].action, FaultAction::Hang);
+             EXPECT_EQ(o.faults[2].call, "*.Pilot");
+             EXPECT_EQ(o.faults[2].key, "G1W1");
+             EXPECT_THAT(o.serverArguments, ::testing::ElementsAre("--delay", "*=200", "--delay", "IWindows.Add:G1@2=50",
+                                                                   "--hang", "*.Pilot:G1W1"));
+         }},
+        {{"--delay", "IWindows.Add"}, "--delay needs CALL=MS", nullptr},
+        {{"--delay", "IWindows.Add=-5"}, "bad milliseconds", nullptr},
+        {{"--delay", "IWindows.Nope=5"}, "--delay: unknown call", nullptr},
+        {{"--hang", "IWindows.Add@0"}, "--hang: bad call number", nullptr},
+        {{"--fail", "*=0x80004005"}, "", [](const VeloOptions& o) { EXPECT_EQ(o.faults.at(0).call, "*"); }},
+        {{"--list-cell", "IGroups:1:0=empty", "--list-cell", "IWindows:0:2=NULL", "--list-cell=IGroups:0:2=int"}, "",
+         [](const VeloOptions& o) {
+             ASSERT_EQ(o.listCells.size(), 3u);
+             EXPECT_EQ(o.listCells[0].list, "IGroups");
+             EXPECT_EQ(o.listCells[0].row, 1);
+             EXPECT_EQ(o.listCells[0].column, 0);
+             EXPECT_EQ(o.listCells[0].type, CellType::Empty);
+             EXPECT_EQ(o.listCells[1].list, "IWindows");
+             EXPECT_EQ(o.listCells[1].type, CellType::Null);
+             EXPECT_EQ(o.listCells[2].type, CellType::Int);
+         }},
+        {{"--list-cell", "IGroups:0:3=empty"}, "--list-cell takes", nullptr},
+        {{"--list-cell", "IWindow:0:0=empty"}, "--list-cell takes", nullptr},
+        {{"--list-cell", "IGroups:0:0=bstr"}, "--list-cell takes", nullptr},
+        {{"--signal", "release"}, "", [](const VeloOptions& o) { EXPECT_EQ(o.signal, "release"); }},
         {{"--bad-list", "IGroup"}, "--bad-list takes", nullptr},
         {{"--inactive=1"}, "takes no value", nullptr},
         {{"--journal"}, "needs a value", nullptr},
@@ -301,11 +336,41 @@ TEST(VeloOptions, FaultRulesFireOnTheirCallsKeysAndNumbers) {
     }
 }
 
+TEST(VeloOptions, PacingRulesAddTheirDelaysCountTheirOwnCallsAndLeaveFailuresToTheFailRules) {
+    auto rules = ParseVeloOptions({"--delay", "*=200", "--delay", "IWindows.Add@2=50", "--hang", "*.Pilot:G1W2",
+                                   "--fail", "IWindows.Add@2=0x80004005"});
+    ASSERT_EQ(rules.error, "");
+    FaultTable table(rules.options.faults);
+    struct Row {
+        std::string call;
+        std::string key;
+        DWORD delayMs;
+        bool hang;
+        bool fails;
+    };
+    const std::vector<Row> rows = {
+        {"IWindows.Add", "G1", 200, false, false},
+        {"IWindows.Add", "G1", 250, false, true},  // the second Add: both its delay and its failure
+        {"IWindows.Add", "G1", 200, false, false},
+        {"IVistaWindow.Pilot", "G1W1", 200, false, false},
+        {"INewsWindow.Pilot", "G1W2", 200, true, false},
+        {"IWindow.get_Kind", "G1W2", 200, false, false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.call + " " + row.key);
+        auto pacing = table.pacing(row.call, row.key);
+        EXPECT_EQ(pacing.delayMs, row.delayMs);
+        EXPECT_EQ(pacing.hang, row.hang);
+        EXPECT_EQ(table.check(row.call, row.key).has_value(), row.fails);
+    }
+}
+
 TEST(VeloOptions, HelpNamesEveryOptionAndCall) {
     std::string help = VeloHelpText();
     for (const char* option : {"/RegServer", "/UnregServer", "-Embedding", "--signal", "--pid", "--journal",
                                "--group", "--fail", "--refuse-create", "--not-connected", "--inactive",
-                               "--bare-kind", "--bad-list", "--no-com", "--help"})
+                               "--bare-kind", "--bad-list", "--no-com", "--help", "--delay", "--hang", "--list-cell",
+                               "release", "Velo.Hang"})
         EXPECT_THAT(help, ::testing::HasSubstr(option));
     for (const auto& call : FaultableCalls()) EXPECT_THAT(help, ::testing::HasSubstr(" " + call));
 }
