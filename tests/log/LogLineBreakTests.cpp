@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdarg>
+#include <cstddef>
 #include <string>
 
 using namespace qxtest;
@@ -14,26 +16,75 @@ namespace {
 TEST(KeepOnOneLine, Table) {
     struct Row {
         std::string in;
+        std::size_t kept;  // final LFs that belong to the format
         std::string out;
     };
     const Row rows[] = {
-        {"plain text", "plain text"},
-        {"", ""},
-        {"End Dumping\n", "End Dumping\n"},            // the dump's own final line feed stays
-        {"two\n\n", "two\n\n"},
-        {"Dumping\n\tfile", "Dumping \tfile"},
-        {"Invalid Piloting Module: x\r\nEE 00:00:00:000   forged", "Invalid Piloting Module: x  EE 00:00:00:000   forged"},
-        {"bare\rreturn", "bare return"},
-        {"ends with return\r", "ends with return "},
-        {"ends with both\r\n", "ends with both \n"},
-        {"\r\n\r\n", "   \n"},
-        {"tab\tstays", "tab\tstays"},
+        {"plain text", 0, "plain text"},
+        {"", 0, ""},
+        {"", 1, ""},
+        {"End Dumping\n", 1, "End Dumping\n"},  // the dump's own final line feed stays
+        {"End Dumping\n", 0, "End Dumping "},    // a final line feed from an argument does not
+        {"two\n\n", 2, "two\n\n"},
+        {"two\n\n", 1, "two \n"},
+        {"Dumping\n\tfile", 1, "Dumping \tfile"},
+        {"Invalid Piloting Module: x\r\nEE 00:00:00:000   forged", 0,
+         "Invalid Piloting Module: x  EE 00:00:00:000   forged"},
+        {"Invalid Piloting Module: Vista\n", 0, "Invalid Piloting Module: Vista "},
+        {"Invalid Piloting Module: Vista\r\n", 0, "Invalid Piloting Module: Vista  "},
+        {"bare\rreturn", 0, "bare return"},
+        {"ends with return\r", 0, "ends with return "},
+        {"ends with both\r\n", 1, "ends with both \n"},
+        {"\r\n\r\n", 1, "   \n"},
+        {"\r\n\r\n", 0, "    "},
+        {"tab\tstays", 0, "tab\tstays"},
     };
     for (const Row& row : rows) {
         std::string text = row.in;
-        KeepOnOneLine(text.data(), text.size());
-        EXPECT_EQ(text, row.out) << "input: " << row.in;
+        KeepOnOneLine(text.data(), text.size(), row.kept);
+        EXPECT_EQ(text, row.out) << "input: " << row.in << " keeping " << row.kept;
     }
+}
+
+std::string Formatted(const char* format, ...) {
+    static char text[kLogTextSize];
+    va_list args;
+    va_start(args, format);
+    int length = FormatLogText(text, format, args);
+    va_end(args);
+    return length < 0 ? std::string("<failed>") : std::string(text, static_cast<std::size_t>(length));
+}
+
+// Only the format's own final line feeds stay: whatever an argument holds ends up blanks.
+TEST(FormatLogText, LineBreaksFromArgumentsBecomeBlanksTable) {
+    struct Row {
+        const char* format;
+        const char* argument;
+        std::string out;
+    };
+    const Row rows[] = {
+        {"Invalid Piloting Module: %s", "Vista\n", "Invalid Piloting Module: Vista "},
+        {"Invalid Piloting Module: %s", "Vista\r\n", "Invalid Piloting Module: Vista  "},
+        {"Invalid Piloting Module: %s", "\n", "Invalid Piloting Module:  "},
+        {"%s", "\n\n", "  "},
+        {"credit class [%s]", "A\r\nEE 12:00:00:000   forged", "credit class [A  EE 12:00:00:000   forged]"},
+        {"Dumping the extension read from qxpilot.dat file\n", "", "Dumping the extension read from qxpilot.dat file\n"},
+        {"End Dumping\n", "", "End Dumping\n"},
+        {"value %s\n", "a\n", "value a \n"},
+        {"%s\n\n", "\n", " \n\n"},
+        {"%s\n", "\r", " \n"},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(Formatted(row.format, row.argument), row.out) << "format: " << row.format;
+    }
+}
+
+TEST(FormatLogText, ACutTextKeepsNoFinalLineFeed) {
+    std::string longText(kLogTextMaxChars + 10, 'x');
+    longText.back() = '\n';
+    std::string out = Formatted("%s\n", longText.c_str());
+    ASSERT_EQ(out.size(), kLogTextMaxChars);
+    EXPECT_EQ(out.find_first_of("\r\n"), std::string::npos);
 }
 
 TEST(KeepOnOneLine, ALoggedTextWithLineBreaksStaysOneLine) {
@@ -44,7 +95,7 @@ TEST(KeepOnOneLine, ALoggedTextWithLineBreaksStaysOneLine) {
     logger.trace(5, "End Dumping\n");
     auto lines = SplitLines(ReadFileText(logger.path()));
     ASSERT_EQ(lines.size(), 12u);
-    EXPECT_EQ(lines[10].substr(18), "Invalid Piloting Module: x  EE 00:00:00:000   forged \n");
+    EXPECT_EQ(lines[10].substr(18), "Invalid Piloting Module: x  EE 00:00:00:000   forged  ");
     EXPECT_EQ(lines[11].substr(18), "End Dumping\n");
 }
 
