@@ -190,8 +190,7 @@ const char* const kRules =
 class HostileRequestTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        KillStrayDaemon();
-        StopTerminals();
+        EndStrayProcesses();
         configFile = work.file("rules.dat");
         WriteFileText(configFile, kRules);
         journal = work.file("velo.journal");
@@ -203,20 +202,13 @@ protected:
             if (log.size() > 6000) log = "..." + log.substr(log.size() - 6000);
             std::printf("---- end of log\n%s\n----\n", log.c_str());
         }
-        if (daemon.process().running()) daemon.stop(std::chrono::seconds(600));
-        KillStrayDaemon();
-        simulator.quit();
-        StopTerminals();
+        EndSessionProcesses(daemon, simulator, std::chrono::seconds(600));
     }
 
     // The daemon logs a refused window kind: proof that it still serves, and a marker in the log.
     void ExpectServing(const std::string& marker) {
         ASSERT_EQ(DaemonWindowPid(), daemon.pid()) << "the daemon's window changed hands or went away";
-        ModuleRequest module{};
-        CopyField(module.moduleName, "probe");
-        CopyField(module.windowKind, marker.c_str());
-        ASSERT_TRUE(SendRequest(PILOT_REQ_ADD_MODULE, &module, sizeof module));
-        ASSERT_TRUE(WaitForLogText(logDir.path(), "Invalid Piloting Module: " + marker)) << marker;
+        ASSERT_TRUE(SendLogMarker(logDir.path(), marker)) << marker;
     }
 
     // Texts ending in a line break (or holding one) in every field that reaches a log line: the window kind,

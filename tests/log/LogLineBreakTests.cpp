@@ -5,8 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdarg>
-#include <cstddef>
 #include <string>
 
 using namespace qxtest;
@@ -44,47 +42,6 @@ TEST(KeepOnOneLine, Table) {
         KeepOnOneLine(text.data(), text.size(), row.kept);
         EXPECT_EQ(text, row.out) << "input: " << row.in << " keeping " << row.kept;
     }
-}
-
-std::string Formatted(const char* format, ...) {
-    static char text[kLogTextSize];
-    va_list args;
-    va_start(args, format);
-    int length = FormatLogText(text, format, args);
-    va_end(args);
-    return length < 0 ? std::string("<failed>") : std::string(text, static_cast<std::size_t>(length));
-}
-
-// Only the format's own final line feeds stay: whatever an argument holds ends up blanks.
-TEST(FormatLogText, LineBreaksFromArgumentsBecomeBlanksTable) {
-    struct Row {
-        const char* format;
-        const char* argument;
-        std::string out;
-    };
-    const Row rows[] = {
-        {"Invalid Piloting Module: %s", "Vista\n", "Invalid Piloting Module: Vista "},
-        {"Invalid Piloting Module: %s", "Vista\r\n", "Invalid Piloting Module: Vista  "},
-        {"Invalid Piloting Module: %s", "\n", "Invalid Piloting Module:  "},
-        {"%s", "\n\n", "  "},
-        {"credit class [%s]", "A\r\nEE 12:00:00:000   forged", "credit class [A  EE 12:00:00:000   forged]"},
-        {"Dumping the extension read from qxpilot.dat file\n", "", "Dumping the extension read from qxpilot.dat file\n"},
-        {"End Dumping\n", "", "End Dumping\n"},
-        {"value %s\n", "a\n", "value a \n"},
-        {"%s\n\n", "\n", " \n\n"},
-        {"%s\n", "\r", " \n"},
-    };
-    for (const Row& row : rows) {
-        EXPECT_EQ(Formatted(row.format, row.argument), row.out) << "format: " << row.format;
-    }
-}
-
-TEST(FormatLogText, ACutTextKeepsNoFinalLineFeed) {
-    std::string longText(kLogTextMaxChars + 10, 'x');
-    longText.back() = '\n';
-    std::string out = Formatted("%s\n", longText.c_str());
-    ASSERT_EQ(out.size(), kLogTextMaxChars);
-    EXPECT_EQ(out.find_first_of("\r\n"), std::string::npos);
 }
 
 TEST(KeepOnOneLine, ALoggedTextWithLineBreaksStaysOneLine) {
