@@ -25,25 +25,30 @@ void FormatTracePrefix(char (&out)[kLogPrefixSize], int level, const SYSTEMTIME&
                   t.wMilliseconds);
 }
 
+std::size_t FinalLineFeeds(const char* text, std::size_t length) noexcept {
+    std::size_t count = 0;
+    while (count < length && text[length - 1 - count] == '\n') ++count;
+    return count;
+}
+
 int FormatLogText(char (&out)[kLogTextSize], const char* format, va_list args) noexcept {
     if (format == nullptr) return -1;
     // vsnprintf cuts at the buffer's end; keep at most kLogTextMaxChars so that CR LF still fits.
     int n = std::vsnprintf(out, kLogTextMaxChars + 1, format, args);
     if (n < 0) return -1;
+    // A cut text ends inside the format or an argument: none of its line feeds is the format's own.
+    std::size_t own = 0;
     if (n > static_cast<int>(kLogTextMaxChars)) n = static_cast<int>(kLogTextMaxChars);
-    KeepOnOneLine(out, static_cast<std::size_t>(n));
+    else own = FinalLineFeeds(format, std::strlen(format));
+    KeepOnOneLine(out, static_cast<std::size_t>(n), own);
     return n;
 }
 
-void KeepOnOneLine(char* text, std::size_t length) noexcept {
-    // Line feeds that end the text are the writer's own (the dump's "End Dumping\n"); keep them.
-    std::size_t end = length;
-    while (end > 0 && text[end - 1] == '\n') --end;
-    for (std::size_t i = 0; i < end; ++i) {
+void KeepOnOneLine(char* text, std::size_t length, std::size_t keptFinalLineFeeds) noexcept {
+    std::size_t kept = FinalLineFeeds(text, length);
+    if (kept > keptFinalLineFeeds) kept = keptFinalLineFeeds;
+    for (std::size_t i = 0; i + kept < length; ++i) {
         if (text[i] == '\r' || text[i] == '\n') text[i] = ' ';
-    }
-    for (std::size_t i = end; i < length; ++i) {
-        if (text[i] == '\r') text[i] = ' ';
     }
 }
 

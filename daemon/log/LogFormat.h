@@ -20,13 +20,18 @@ void FormatMessagePrefix(char (&out)[kLogPrefixSize], int severity, const SYSTEM
 // " 5 14:03:27:046   "
 void FormatTracePrefix(char (&out)[kLogPrefixSize], int level, const SYSTEMTIME& time) noexcept;
 
-// Formats the text of a line, cut to kLogTextMaxChars characters and kept on one line (KeepOnOneLine).
+// Formats the text of a line, cut to kLogTextMaxChars characters and kept on one line (KeepOnOneLine, keeping
+// the LFs that end the format itself).
 // Returns the length, or -1 when the format cannot be applied.
 int FormatLogText(char (&out)[kLogTextSize], const char* format, va_list args) noexcept;
 
-// Texts from requests reach the log verbatim; a CR or LF inside one would end the line early and let the
-// rest pass for a line of its own. Every CR, and every LF but those ending the text, becomes a blank.
-void KeepOnOneLine(char* text, std::size_t length) noexcept;
+// Texts from requests and from the terminal reach the log verbatim; a CR or LF in one would end the line early
+// and let the rest pass for a line of its own. Every CR and LF becomes a blank, except the last
+// `keptFinalLineFeeds` LFs of the text: the format's own (the dump's "End Dumping\n"), as far as the text still
+// ends with them.
+void KeepOnOneLine(char* text, std::size_t length, std::size_t keptFinalLineFeeds) noexcept;
+// How many LFs end `text`.
+std::size_t FinalLineFeeds(const char* text, std::size_t length) noexcept;
 
 // "qxpilotst_YYYYMMDD.log" in `directory` (a backslash added unless empty or already ending with one).
 std::string LogFileName(const std::string& directory, int year, int month, int day);

@@ -10,14 +10,14 @@
 
 #include <cstdio>
 #include <memory>
+#include <optional>
 
 namespace qxtest {
 
 class ChainSessionTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        KillStrayDaemon();
-        StopTerminals();
+        EndStrayProcesses();
         journal = work.file("velo.journal");
         configFile = work.file("rules.dat");
         WriteFileText(configFile, ChainConfigurationText());
@@ -31,13 +31,11 @@ protected:
             std::printf("---- log\n%s---- journal\n%s----\n", ReadFileText(FindLogFile(logDir.path())).c_str(),
                         ReadFileText(journal).c_str());
         }
-        // The daemon first, so that it lets go of the terminal; then every terminal, by hand or by COM.
-        if (daemon.process().running()) {
-            EXPECT_EQ(daemon.stop(), 0u);
+        const bool daemonRunning = daemon.process().running();
+        const std::optional<DWORD> stopped = EndSessionProcesses(daemon, simulator);
+        if (daemonRunning) {
+            EXPECT_EQ(stopped, 0u);
         }
-        KillStrayDaemon();
-        simulator.quit();
-        StopTerminals();
         registration.reset();
     }
 

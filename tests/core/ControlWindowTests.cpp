@@ -1,8 +1,5 @@
 // The control window's procedure driven in-process, for what cannot be done to a daemon from outside.
-#include "daemon/core/Application.h"
-#include "daemon/core/ControlWindow.h"
-#include "daemon/log/Logger.h"
-#include "tests/support/TestSupport.h"
+#include "tests/support/HostedControlWindow.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -14,30 +11,13 @@ namespace {
 // A class of another name than the daemon's, so that no client mistakes this window for a daemon.
 constexpr char kTestClass[] = "QXPilotControlWindowTest";
 
-class ControlWindowTest : public ::testing::Test {
+class ControlWindowTest : public HostedControlWindowTest {
 protected:
-    void SetUp() override {
-        theLogger.open(logDir.path().c_str());
-        host.emplace(kTestClass, ControlWndProc, &app);
-        window = host->get();
-        ASSERT_NE(window, nullptr);
-    }
-    void TearDown() override {
-        host.reset();
-        MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        }
-        theLogger.close();
-    }
+    ControlWindowTest() : HostedControlWindowTest(kTestClass) {}
     bool QuitPosted() {
         MSG msg;
         return PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE) != FALSE;
     }
-
-    TempDir logDir;
-    CApplication app;
-    std::optional<HostedWindow> host;
-    HWND window = nullptr;
 };
 
 TEST_F(ControlWindowTest, CreationBindsTheApplication) {

@@ -60,12 +60,41 @@ bool IsWholeLogLine(const std::string& line) {
     return true;
 }
 
+namespace {
+
+// Lines of a log text split at every line break a reader would see (CR LF, a bare LF, a bare CR), so that a
+// break smuggled in by a request shows up as a line without the logger's layout.
+std::vector<std::string> SplitAtEveryBreak(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t begin = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\r' && text[i] != '\n') continue;
+        lines.push_back(text.substr(begin, i - begin));
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+        begin = i + 1;
+    }
+    if (begin < text.size()) lines.push_back(text.substr(begin));
+    return lines;
+}
+
+// The configuration dump's two texts end with a line feed of their own, which leaves an empty line behind them.
+bool EndsWithOwnLineFeed(const std::string& line) {
+    if (line.size() < 18) return false;
+    const std::string text = line.substr(18);
+    return text == "Dumping the extension read from qxpilot.dat file" || text == "End Dumping";
+}
+
+}  // namespace
+
 LogWholeness CheckLogWholeness(const std::string& text) {
     LogWholeness result;
     result.endsWithLineEnd = text.empty() || (text.size() >= 2 && text.compare(text.size() - 2, 2, "\r\n") == 0);
-    for (const std::string& line : SplitLines(text)) {
+    std::string previous;
+    for (const std::string& line : SplitAtEveryBreak(text)) {
         ++result.lines;
-        if (IsWholeLogLine(line)) continue;
+        const bool whole = IsWholeLogLine(line) || (line.empty() && EndsWithOwnLineFeed(previous));
+        previous = line;
+        if (whole) continue;
         ++result.tornCount;
         if (result.torn.size() < 5) result.torn.push_back(line.substr(0, 120));
     }

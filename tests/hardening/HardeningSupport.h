@@ -28,10 +28,12 @@ void Figure(const char* format, ...) __attribute__((format(gnu_printf, 1, 2)));
 // A line of the daemon's log as one writer call leaves it: a message, trace or plain prefix in its 18 columns.
 bool IsWholeLogLine(const std::string& line);
 
+// Every line of the log, split at every CR LF, bare LF and bare CR, must have the logger's layout; the only
+// exception is the empty line behind each of the dump's two texts that end with a line feed of their own.
 struct LogWholeness {
     std::size_t lines = 0;
     bool endsWithLineEnd = false;        // the file's last bytes are CR LF (or the file is empty)
-    std::vector<std::string> torn;       // the first few lines that are not whole
+    std::vector<std::string> torn;       // the first few lines without the layout
     std::size_t tornCount = 0;
 };
 LogWholeness CheckLogWholeness(const std::string& text);

@@ -1,12 +1,13 @@
 // R1: random WM_COPYDATA messages (codes 0-10 but the stop code, cbData 0-1,024, random bytes, unterminated
 // fields, texts with line breaks and printf directives, null lpData) sent to a running daemon. Afterwards
 // the daemon is the same process, still serves valid requests end to end, stops with exit code 0, and its
-// log holds only whole lines.
+// log holds only whole lines: every line, wherever a CR or LF breaks the file, has the logger's layout.
 // Counts: QX_HARDENING_FULL=1 sends 100,000 messages to a started daemon (20,000 to a fresh one).
 #include "common/QXRequests.h"
 #include "tests/hardening/HardeningSupport.h"
 #include "tests/support/Simulator.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -189,8 +190,7 @@ const char* const kRules =
 class HostileRequestTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        KillStrayDaemon();
-        StopTerminals();
+        EndStrayProcesses();
         configFile = work.file("rules.dat");
         WriteFileText(configFile, kRules);
         journal = work.file("velo.journal");
@@ -202,21 +202,62 @@ protected:
             if (log.size() > 6000) log = "..." + log.substr(log.size() - 6000);
             std::printf("---- end of log\n%s\n----\n", log.c_str());
         }
-        if (daemon.process().running()) daemon.stop(std::chrono::seconds(600));
-        KillStrayDaemon();
-        simulator.quit();
-        StopTerminals();
+        EndSessionProcesses(daemon, simulator, std::chrono::seconds(600));
     }
 
     // The daemon logs a refused window kind: proof that it still serves, and a marker in the log.
     void ExpectServing(const std::string& marker) {
         ASSERT_EQ(DaemonWindowPid(), daemon.pid()) << "the daemon's window changed hands or went away";
-        ModuleRequest module{};
-        CopyField(module.moduleName, "probe");
-        CopyField(module.windowKind, marker.c_str());
-        ASSERT_TRUE(SendRequest(PILOT_REQ_ADD_MODULE, &module, sizeof module));
-        ASSERT_TRUE(WaitForLogText(logDir.path(), "Invalid Piloting Module: " + marker)) << marker;
+        ASSERT_TRUE(SendLogMarker(logDir.path(), marker)) << marker;
     }
+
+    // Texts ending in a line break (or holding one) in every field that reaches a log line: the window kind,
+    // the module name, and the pilot request's fields that the lookup and the value show.
+    void SendLineBreaks() {
+        for (const auto& row : kLineBreakKinds) {
+            ModuleRequest module{};
+            CopyField(module.moduleName, "Desk\n");
+            CopyField(module.windowKind, row.sent);
+            ASSERT_TRUE(SendRequest(PILOT_REQ_ADD_MODULE, &module, sizeof module));
+        }
+        for (const char* text : {"\n", "\r\n", "X\r\nEE 00:00:00:000   forged\r\n"}) {
+            for (std::int32_t place : {25, 30, 35, 999999}) {
+                PilotRequest pilot{};
+                pilot.place = place;
+                pilot.market = 1;
+                pilot.codeMiddle = 7;
+                const std::string field = std::string("LB") + text;
+                CopyField(pilot.symbol, field.c_str());
+                CopyField(pilot.group, field.c_str());
+                CopyField(pilot.isin, field.c_str());
+                CopyField(pilot.currency, field.c_str());
+                CopyField(pilot.creditClass, field.c_str());
+                CopyField(pilot.underlying, field.c_str());
+                ASSERT_TRUE(SendRequest(PILOT_REQ_PILOT, &pilot, sizeof pilot));
+            }
+        }
+    }
+
+    void ExpectLineBreaksBlanked() {
+        auto texts = LogTexts(logDir.path());
+        for (const auto& row : kLineBreakKinds) {
+            EXPECT_THAT(texts, ::testing::Contains(std::string(row.logged)));
+        }
+        // That every line of the file keeps the logger's layout is checked once the daemon has stopped.
+    }
+
+    struct LineBreakKind {
+        const char* sent;
+        const char* logged;
+    };
+    static constexpr LineBreakKind kLineBreakKinds[] = {
+        {"Vista\n", "Invalid Piloting Module: Vista "},
+        {"Vista\r\n", "Invalid Piloting Module: Vista  "},
+        {"\n", "Invalid Piloting Module:  "},
+        {"\r", "Invalid Piloting Module:  "},
+        {"News\n\n", "Invalid Piloting Module: News  "},
+        {"Chart\r\nEE 00:00:00:000 x\n", "Invalid Piloting Module: Chart  EE 00:00:00:000 x "},
+    };
 
     void ExpectWholeLog() {
         LogWholeness whole = CheckLogWholeness(ReadFileText(FindLogFile(logDir.path())));
@@ -264,6 +305,9 @@ TEST_F(HostileRequestTest, FreshDaemonSurvivesRandomRequests) {
     EXPECT_NE(std::find(marker, texts.end(), "The Verid was not found"), texts.end());
     EXPECT_NE(std::find(marker, texts.end(), "Invalid Piloting Module: x  EE 00:00:00:000   forged"), texts.end());
     EXPECT_EQ(std::find(texts.begin(), texts.end(), "forged"), texts.end());
+    SendLineBreaks();
+    ExpectServing("AfterTheLineBreaks");
+    ExpectLineBreaksBlanked();
 
     EXPECT_EQ(daemon.stop(std::chrono::seconds(120)), 0u);
     ExpectWholeLog();
@@ -298,6 +342,9 @@ TEST_F(HostileRequestTest, StartedDaemonSurvivesRandomRequestsAndStillPilots) {
     ASSERT_EQ(f.sent, count) << "the daemon stopped answering";
 
     ExpectServing("AfterTheStorm");
+    SendLineBreaks();
+    ExpectServing("AfterTheLineBreaks");
+    ExpectLineBreaksBlanked();
     ModuleRequest module{};
     CopyField(module.moduleName, "R1Desk");
     CopyField(module.windowKind, "Vista");

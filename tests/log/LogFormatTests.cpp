@@ -81,6 +81,38 @@ TEST(LogText, FormattedAndCutToTheBuffer) {
     EXPECT_EQ(Format("%s", exact.c_str()), exact);
 }
 
+// Only the format's own final line feeds stay: whatever an argument holds ends up blanks.
+TEST(FormatLogText, LineBreaksFromArgumentsBecomeBlanksTable) {
+    struct Row {
+        const char* format;
+        const char* argument;
+        std::string out;
+    };
+    const Row rows[] = {
+        {"Invalid Piloting Module: %s", "Vista\n", "Invalid Piloting Module: Vista "},
+        {"Invalid Piloting Module: %s", "Vista\r\n", "Invalid Piloting Module: Vista  "},
+        {"Invalid Piloting Module: %s", "\n", "Invalid Piloting Module:  "},
+        {"%s", "\n\n", "  "},
+        {"credit class [%s]", "A\r\nEE 12:00:00:000   forged", "credit class [A  EE 12:00:00:000   forged]"},
+        {"Dumping the extension read from qxpilot.dat file\n", "", "Dumping the extension read from qxpilot.dat file\n"},
+        {"End Dumping\n", "", "End Dumping\n"},
+        {"value %s\n", "a\n", "value a \n"},
+        {"%s\n\n", "\n", " \n\n"},
+        {"%s\n", "\r", " \n"},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(Format(row.format, row.argument), row.out) << "format: " << row.format;
+    }
+}
+
+TEST(FormatLogText, ACutTextKeepsNoFinalLineFeed) {
+    std::string longText(kLogTextMaxChars + 10, 'x');
+    longText.back() = '\n';
+    std::string out = Format("%s\n", longText.c_str());
+    ASSERT_EQ(out.size(), kLogTextMaxChars);
+    EXPECT_EQ(out.find_first_of("\r\n"), std::string::npos);
+}
+
 TEST(ParseLogPath, CommandLines) {
     const struct {
         const char* commandLine;

@@ -5,6 +5,7 @@
 #include "daemon/core/ControlWindow.h"
 #include "daemon/log/Logger.h"
 #include "daemon/proxy/ProxyData.h"
+#include "tests/support/HostedControlWindow.h"
 #include "tests/support/TestSupport.h"
 
 #include <gmock/gmock.h>
@@ -79,10 +80,7 @@ protected:
     }
 
     void Start(const std::string& file) {
-        StartRequest start{};
-        CopyField(start.address, "127.0.0.1");
-        start.port = 7001;
-        CopyField(start.configFile, file.c_str());
+        StartRequest start = MakeStartRequest("127.0.0.1", 7001, file.c_str());
         ASSERT_TRUE(SendRequest(PILOT_REQ_START_TERMINAL, &start, sizeof start));
     }
 
@@ -102,13 +100,7 @@ protected:
     }
 
     // A refused module registration logged after everything sent before it: the log is complete up to here.
-    void Mark(const std::string& marker) {
-        ModuleRequest module{};
-        CopyField(module.moduleName, "probe");
-        CopyField(module.windowKind, marker.c_str());
-        ASSERT_TRUE(SendRequest(PILOT_REQ_ADD_MODULE, &module, sizeof module));
-        ASSERT_TRUE(WaitForLogText(logDir.path(), "Invalid Piloting Module: " + marker));
-    }
+    void Mark(const std::string& marker) { ASSERT_TRUE(SendLogMarker(logDir.path(), marker)); }
 
     TempDir logDir;
     TempDir configDir;
@@ -216,9 +208,7 @@ TEST_F(PilotingDaemonTest, RefusedWindowKindsAreLoggedAcceptedOnesAreNot) {
         {"Trader", "Chart"}, {"Trader", "Chart"}, {"New", "Gadget"},   {"", ""},
     };
     for (const auto& [module, kind] : registrations) {
-        ModuleRequest request{};
-        CopyField(request.moduleName, module);
-        CopyField(request.windowKind, kind);
+        ModuleRequest request = MakeModuleRequest(module, kind);
         ASSERT_TRUE(SendRequest(PILOT_REQ_ADD_MODULE, &request, sizeof request));
     }
     Mark("AfterRegistrations");
@@ -233,35 +223,21 @@ TEST_F(PilotingDaemonTest, RefusedWindowKindsAreLoggedAcceptedOnesAreNot) {
 // procedure in this process instead, on a window of a class no client looks for.
 constexpr char kTestClass[] = "QXPilotRegistryTest";
 
-class RegistryWindowTest : public ::testing::Test {
+class RegistryWindowTest : public HostedControlWindowTest {
 protected:
+    RegistryWindowTest() : HostedControlWindowTest(kTestClass) {}
     void SetUp() override {
         KillStrayDaemon();
-        theLogger.open(logDir.path().c_str());
-        host.emplace(kTestClass, ControlWndProc, &app);
-        window = host->get();
-        ASSERT_NE(window, nullptr);
+        HostedControlWindowTest::SetUp();
         CriticalSectionGuard guard(theProxyData.m_lock);
         theProxyData.m_modules.clear();
     }
-    void TearDown() override {
-        host.reset();
-        theLogger.close();
-    }
-
-    void Request(ULONG_PTR code, const void* data, DWORD size) {
-        COPYDATASTRUCT copy{code, size, const_cast<void*>(data)};
-        SendMessageA(window, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&copy));
-    }
     void Register(const char* module, const char* kind) {
-        ModuleRequest request{};
-        CopyField(request.moduleName, module);
-        CopyField(request.windowKind, kind);
+        ModuleRequest request = MakeModuleRequest(module, kind);
         Request(PILOT_REQ_ADD_MODULE, &request, sizeof request);
     }
     void Start() {
-        StartRequest request{};
-        CopyField(request.configFile, configDir.file("none.dat").c_str());
+        StartRequest request = MakeStartRequest("", 0, configDir.file("none.dat").c_str());
         Request(PILOT_REQ_START_TERMINAL, &request, sizeof request);
     }
     ModuleRegistry Modules() {
@@ -269,11 +245,7 @@ protected:
         return theProxyData.m_modules;
     }
 
-    TempDir logDir;
     TempDir configDir;
-    CApplication app;
-    std::optional<HostedWindow> host;
-    HWND window = nullptr;
 };
 
 TEST_F(RegistryWindowTest, FirstStartClearsTheRegistryASecondDoesNot) {

@@ -80,6 +80,20 @@ void StopTerminals(std::chrono::milliseconds grace) {
     for (DWORD pid : TerminalPids()) KillPid(pid);
 }
 
+std::optional<DWORD> EndSessionProcesses(Daemon& daemon, Simulator& simulator, std::chrono::milliseconds stopTimeout) {
+    std::optional<DWORD> stopped;
+    if (daemon.process().running()) stopped = daemon.stop(stopTimeout);
+    KillStrayDaemon();
+    simulator.quit();
+    StopTerminals();
+    return stopped;
+}
+
+void EndStrayProcesses() {
+    KillStrayDaemon();
+    StopTerminals();
+}
+
 Simulator::~Simulator() {
     if (m_process.running() && !quit(std::chrono::seconds(5))) m_process.kill();
     m_process.kill();

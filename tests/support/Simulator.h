@@ -85,4 +85,12 @@ std::vector<JournalEntry> JournalCalls(const std::string& path, const std::strin
 bool WaitForJournalCall(const std::string& path, const std::string& call, std::size_t count = 1,
                         std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
+// What a session test may leave behind, ended in order: the daemon, asked to stop (within `stopTimeout`) so
+// that it lets go of the terminal; any stray daemon, killed by its id; the simulator started by hand; every other
+// terminal. Gives the daemon's exit code when it had to be stopped and did stop, nothing otherwise.
+std::optional<DWORD> EndSessionProcesses(Daemon& daemon, Simulator& simulator,
+                                         std::chrono::milliseconds stopTimeout = std::chrono::seconds(30));
+// The same at the start of a test, for what an earlier, crashed test left: any daemon, every terminal.
+void EndStrayProcesses();
+
 }  // namespace qxtest

@@ -325,4 +325,12 @@ bool WaitForLogText(const std::string& dir, const std::string& text, std::chrono
         timeout);
 }
 
+bool SendLogMarker(const std::string& logDir, const std::string& marker) {
+    ModuleRequest module{};
+    CopyField(module.moduleName, "probe");
+    CopyField(module.windowKind, marker.c_str());
+    return SendRequest(PILOT_REQ_ADD_MODULE, &module, sizeof module) &&
+           WaitForLogText(logDir, "Invalid Piloting Module: " + marker);
+}
+
 }  // namespace qxtest

@@ -124,6 +124,9 @@ void WriteFileText(const std::string& path, const std::string& text);
 std::vector<std::string> SplitLines(const std::string& text);
 // The log lines with their 18-character prefix removed.
 std::vector<std::string> LogTexts(const std::string& dir);
+// Sends the daemon a module request whose window kind `marker` is refused and waits for its log line: proof that
+// the daemon still serves requests, and a mark in the log after everything sent before it.
+bool SendLogMarker(const std::string& logDir, const std::string& marker);
 // Waits until the log in `dir` holds a line whose text (after the prefix) equals `text`.
 bool WaitForLogText(const std::string& dir, const std::string& text,
                     std::chrono::milliseconds timeout = std::chrono::seconds(10));
