@@ -3,7 +3,9 @@
 # pass, fail and hang counts with the durations. Builds nothing: it expects a built tree.
 #   scripts/soak.sh PROGRAM N [gtest arguments...]     e.g. scripts/soak.sh chain_session_tests 30
 # Build tree: $QX_BUILD_DIR (default ./build). The output of every failed or hung run is kept in
-# <build>/soak/PROGRAM-<time>/run-K.log and named at the end. Exit status non-zero on any failure or hang.
+# <build>/soak/PROGRAM-<time>-<pid>/run-K.log and named at the end. Exit status non-zero on any failure or hang.
+# QX_WINEPREFIX=DIR soaks in a prefix of its own (a Wine session of its own), so that several programs can be
+# soaked side by side.
 set -euo pipefail
 QX_ROOT=$(cd "$(dirname "$0")/.." && pwd)
 if [ $# -lt 2 ] || ! [[ $2 =~ ^[1-9][0-9]*$ ]]; then
@@ -28,12 +30,14 @@ fi
 flags=(--bound "$bound" --runner "$build/wine-run.sh")
 [ "$session" = 1 ] && flags+=(--session)
 
-export WINEPREFIX=$build/wineprefix
+# QX_WINEPREFIX: another prefix, so that programs can be soaked side by side, each in a Wine session of its own.
+export WINEPREFIX=$(realpath -m -- "${QX_WINEPREFIX:-$build/wineprefix}")
+export QX_WINEPREFIX=$WINEPREFIX
 "$QX_ROOT/scripts/wine-prefix.sh" init "$WINEPREFIX"
 "$QX_ROOT/scripts/wine-prefix.sh" start "$WINEPREFIX"
 trap '"$QX_ROOT/scripts/wine-prefix.sh" stop "$WINEPREFIX"' EXIT
 
-keep=$build/soak/$program-$(date +%Y%m%d-%H%M%S)
+keep=$build/soak/$program-$(date +%Y%m%d-%H%M%S)-$$
 passed=0 failed=0 hung=0
 durations=()
 kept=()
