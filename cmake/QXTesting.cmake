@@ -18,18 +18,19 @@ foreach(t gtest gtest_main gmock gmock_main)
 endforeach()
 
 # Each test program runs under a bound of its own (tests/support/run-bounded.sh): past it, the harness prints the
-# stacks of the program and of what it started, ends them and fails the test. Bounds are 3-6 times the durations
-# measured on a 2-core machine running the whole suite; CTest's own limit only backs the watchdog up.
+# stacks of the program and of what it started, ends them and fails the test. Bounds are about 3 times the
+# durations measured in a whole-suite run on 2 cores shared with other work (load average 4), 4-9 times those
+# of a quiet machine; CTest's own limit only backs the watchdog up.
 set(QX_TEST_BOUND_DEFAULT 60)
 set(QX_TEST_BOUND_velo_com_tests 150)
 set(QX_TEST_BOUND_proxy_link_tests 240)
 set(QX_TEST_BOUND_client_session_tests 120)
-set(QX_TEST_BOUND_chain_session_tests 240)
+set(QX_TEST_BOUND_chain_session_tests 300)
 set(QX_TEST_BOUND_hardening_terminal_tests 180)
-set(QX_TEST_BOUND_hardening_load_tests 180)
-set(QX_TEST_BOUND_hardening_lifecycle_tests 180)
-set(QX_TEST_BOUND_hardening_config_tests 180)
-set(QX_TEST_BOUND_hardening_requests_tests 120)
+set(QX_TEST_BOUND_hardening_load_tests 360)
+set(QX_TEST_BOUND_hardening_lifecycle_tests 240)
+set(QX_TEST_BOUND_hardening_config_tests 300)
+set(QX_TEST_BOUND_hardening_requests_tests 150)
 set(QX_TEST_BOUND_hardening_hung_tests 300)
 # Time for the stacks and the clean-up after a bound expires (each winedbg call is bounded to 60 s).
 set(QX_TEST_DUMP_ALLOWANCE 300)
