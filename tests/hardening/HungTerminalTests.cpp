@@ -31,8 +31,7 @@ constexpr auto kClientBound = std::chrono::seconds(40);
 class HungTerminalTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        KillStrayDaemon();
-        StopTerminals();
+        EndStrayProcesses();
         journal = work.file("velo.journal");
         configFile = work.file("rules.dat");
         WriteFileText(configFile, kRules);
@@ -44,10 +43,7 @@ protected:
     void TearDown() override {
         if (HasFailure()) PrintLogAndJournalEnds(logDir.path(), journal, 6000, 3000);
         if (simulator.running()) SignalTerminal(simulator.pid(), "Release");
-        if (daemon.process().running()) daemon.stop();
-        KillStrayDaemon();
-        simulator.quit();
-        StopTerminals();
+        EndSessionProcesses(daemon, simulator);
         registration.reset();
     }
 

@@ -42,8 +42,7 @@ private:
 class Lifecycle : public ::testing::Test {
 protected:
     void SetUp() override {
-        KillStrayDaemon();
-        StopTerminals();
+        EndStrayProcesses();
         journal = work.file("velo.journal");
         config = work.file("rules.dat");
     }

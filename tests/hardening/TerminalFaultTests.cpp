@@ -27,8 +27,7 @@ const char* const kRules = "[Extension_R3]\r\nPlace=25\r\nQXSymbol=SYMBOL\r\nQXE
 class TerminalFaultTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        KillStrayDaemon();
-        StopTerminals();
+        EndStrayProcesses();
         journal = work.file("velo.journal");
         configFile = work.file("rules.dat");
         WriteFileText(configFile, kRules);
@@ -37,10 +36,7 @@ protected:
 
     void TearDown() override {
         if (HasFailure()) PrintLogAndJournalEnds(logDir.path(), journal, 8000, 4000);
-        if (daemon.process().running()) daemon.stop();
-        KillStrayDaemon();
-        simulator.quit();
-        StopTerminals();
+        EndSessionProcesses(daemon, simulator);
         registration.reset();
     }
 
