@@ -14,12 +14,10 @@
 
 namespace qxtest {
 
-class ChainSessionTest : public ::testing::Test {
+class ChainSessionTest : public ::testing::Test, protected SimulatorSession {
 protected:
     void SetUp() override {
         EndStrayProcesses();
-        journal = work.file("velo.journal");
-        configFile = work.file("rules.dat");
         WriteFileText(configFile, ChainConfigurationText());
         registration = std::make_unique<SimulatorRegistration>(std::vector<std::string>{"--journal", journal});
         ASSERT_TRUE(registration->ok()) << registration->output();
@@ -61,13 +59,6 @@ protected:
 
     std::vector<std::string> Log() { return LogTexts(logDir.path()); }
 
-    TempDir work;
-    TempDir logDir;
-    std::string journal;
-    std::string configFile;
-    std::unique_ptr<SimulatorRegistration> registration;
-    Simulator simulator;
-    Daemon daemon;
     ClientLibrary client;
 };
 

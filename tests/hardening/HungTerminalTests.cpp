@@ -28,12 +28,10 @@ const char* const kRules = "[Extension_Hung]\r\nPlace=25\r\nQXSymbol=SYMBOL\r\nQ
 // Well above the daemon's 30 s without progress: a call still running then is held for good.
 constexpr auto kClientBound = std::chrono::seconds(40);
 
-class HungTerminalTest : public ::testing::Test {
+class HungTerminalTest : public ::testing::Test, protected SimulatorSession {
 protected:
     void SetUp() override {
         EndStrayProcesses();
-        journal = work.file("velo.journal");
-        configFile = work.file("rules.dat");
         WriteFileText(configFile, kRules);
         registration = std::make_unique<SimulatorRegistration>(std::vector<std::string>{"--journal", journal});
         ASSERT_TRUE(registration->ok()) << registration->output();
@@ -109,13 +107,6 @@ protected:
                     ElementsAre("Exiting QXPilot", "Closing log file."));
     }
 
-    TempDir work;
-    TempDir logDir;
-    std::string journal;
-    std::string configFile;
-    std::unique_ptr<SimulatorRegistration> registration;
-    Simulator simulator;
-    Daemon daemon;
     ClientDll dll;
 };
 

@@ -24,12 +24,10 @@ namespace {
 
 const char* const kRules = "[Extension_R3]\r\nPlace=25\r\nQXSymbol=SYMBOL\r\nQXExtension=.R3\r\n";
 
-class TerminalFaultTest : public ::testing::Test {
+class TerminalFaultTest : public ::testing::Test, protected SimulatorSession {
 protected:
     void SetUp() override {
         EndStrayProcesses();
-        journal = work.file("velo.journal");
-        configFile = work.file("rules.dat");
         WriteFileText(configFile, kRules);
         ASSERT_TRUE(dll.loaded());
     }
@@ -101,13 +99,6 @@ protected:
         ASSERT_EQ(DaemonWindowPid(), daemon.pid());
     }
 
-    TempDir work;
-    TempDir logDir;
-    std::string journal;
-    std::string configFile;
-    std::unique_ptr<SimulatorRegistration> registration;
-    Simulator simulator;
-    Daemon daemon;
     ClientDll dll;
     std::vector<int> attempts;
 };

@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -84,6 +85,18 @@ std::vector<JournalEntry> JournalCalls(const std::string& path, const std::strin
 // Waits until the journal holds at least `count` lines of `call`.
 bool WaitForJournalCall(const std::string& path, const std::string& call, std::size_t count = 1,
                         std::chrono::milliseconds timeout = std::chrono::seconds(10));
+
+// What a session test against the simulator holds: its folders, the simulator's journal and the rules file,
+// the simulator's registration, a simulator started by hand and a daemon. EndSessionProcesses ends the last two.
+struct SimulatorSession {
+    TempDir work;
+    TempDir logDir;
+    std::string journal = work.file("velo.journal");
+    std::string configFile = work.file("rules.dat");
+    std::unique_ptr<SimulatorRegistration> registration;
+    Simulator simulator;
+    Daemon daemon;
+};
 
 // What a session test may leave behind, ended in order: the daemon, asked to stop (within `stopTimeout`) so
 // that it lets go of the terminal; any stray daemon, killed by its id; the simulator started by hand; every other
