@@ -4,6 +4,11 @@
  * connection, register piloting modules, pilot the terminal to an instrument, stop. Usable from C and C++;
  * every export has an undecorated C name and returns a 32-bit int (the IQXP_* codes below).
  *
+ * Calling convention: on x86 every export is __stdcall (the callee removes its arguments), exported under its
+ * undecorated name ("StartDaemon", not "_StartDaemon@12"), so that VBA/VB6 Declare, .NET's default P/Invoke and
+ * Delphi's stdcall call it directly; link with the x86 import libraries, which map the decorated names that a
+ * compiler emits for __stdcall calls to the undecorated exports. x64 has one calling convention.
+ *
  * Texts are NUL-terminated 8-bit texts in the ANSI code page, except where an export's name ends in _Utf8.
  * A null text is sent as the empty text; a text longer than its field is cut to the field width minus one.
  * Every sending export blocks until the daemon has handled the request (no time-out).
@@ -23,7 +28,11 @@ extern "C" {
 #else
 #define IQXPILOTST_API __declspec(dllimport)
 #endif
+#if defined(_WIN32) && !defined(_WIN64)
+#define IQXPILOTST_CALL __stdcall
+#else
 #define IQXPILOTST_CALL __cdecl
+#endif
 
 /* Return codes. */
 #define IQXP_OK 0                   /* request sent, or daemon started and idle */

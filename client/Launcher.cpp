@@ -6,8 +6,14 @@
 
 #include <new>
 
+// The fixed sizes are the x64 structures'; an x86 build passes the x86 structures' own sizes.
+#ifdef _WIN64
 static_assert(sizeof(STARTUPINFOA) == 104, "the startup information is passed as 104 bytes");
 static_assert(sizeof(TOKEN_MANDATORY_LABEL) == 16, "the label size is 16 plus the length of its SID");
+#else
+static_assert(sizeof(STARTUPINFOA) == 68, "the x86 startup information is passed as 68 bytes");
+static_assert(sizeof(TOKEN_MANDATORY_LABEL) == 8, "the x86 label size is 8 plus the length of its SID");
+#endif
 
 namespace {
 
