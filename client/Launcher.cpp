@@ -122,9 +122,11 @@ std::int32_t LaunchDaemon(const char* exePath, bool integrityLaunch, const char*
 
     DWORD wait = WaitForInputIdle(process.process(), INFINITE);
     DWORD waitError = GetLastError();
-    if (wait != 0 || WaitForControlWindow(process.process(), info.dwProcessId) == Readiness::Ended) {
+    bool ended = WaitForSingleObject(process.process(), 0) == WAIT_OBJECT_0;
+    if (wait != 0 && !ended) {
         SetLastSystemError(waitError);
         return kClientNotIdle;
     }
-    return kClientOk;
+    if (!ended && WaitForControlWindow(process.process(), info.dwProcessId) != Readiness::Ended) return kClientOk;
+    return DaemonServesAfterEnd(FindWindowA(kControlWindowClass, nullptr) != nullptr);
 }
