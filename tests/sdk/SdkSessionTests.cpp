@@ -42,11 +42,7 @@ TEST_F(SdkTest, TheTableOfCallsPutsTenRecordsOnTheWireThroughTheImportLibrary) {
 }
 
 TEST_F(SdkTest, EveryExportResolvesUndecoratedAndKeepsTheStackPointer) {
-    RunResult run = RunProgram(Quoted(ArchPath("x64", "qxsdk_callconv.exe")));
-    ASSERT_TRUE(run.finished);
-    EXPECT_EQ(run.exitCode, 0u) << run.output;
-    EXPECT_NE(run.output.find("64-bit process"), std::string::npos) << run.output;
-    EXPECT_NE(run.output.find("all calls kept the stack pointer"), std::string::npos) << run.output;
+    ExpectEveryCallKeepsTheStackPointer("x64");
 }
 
 TEST_F(SdkTest, TheX64QxpilotDrivesTheX64DaemonThroughASession) {

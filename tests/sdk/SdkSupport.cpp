@@ -23,6 +23,15 @@ RecordedRun RecordCallsProgram(const std::string& program) {
     return recorded;
 }
 
+void ExpectEveryCallKeepsTheStackPointer(const std::string& arch) {
+    RunResult run = RunProgram(Quoted(ArchPath(arch, "qxsdk_callconv.exe")));
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(run.exitCode, 0u) << run.output;
+    const std::string bits = arch == "x86" ? "32-bit process" : "64-bit process";
+    EXPECT_NE(run.output.find(bits), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("all calls kept the stack pointer"), std::string::npos) << run.output;
+}
+
 namespace {
 
 RunResult Run(const std::string& qxpilot, const std::string& arguments) {

@@ -26,6 +26,10 @@ struct RecordedRun {
 // Runs `program` (qxsdk_calls of one architecture) against a recording window of the daemon's class.
 RecordedRun RecordCallsProgram(const std::string& program);
 
+// Runs qxsdk_callconv of `arch`: every export resolved by its undecorated name, the stack pointer the same
+// after each call as before. Assertions inside.
+void ExpectEveryCallKeepsTheStackPointer(const std::string& arch);
+
 // One whole session: `qxpilot` starts `daemon`, sends start, add-module and pilot, and stops it; the terminal
 // simulator, registered for the session, journals what reached its windows. Assertions inside.
 void RunMixedSession(const std::string& qxpilot, const std::string& daemon);

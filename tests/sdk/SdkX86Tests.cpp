@@ -35,11 +35,7 @@ TEST_F(X86Test, TheX86DllPutsExactlyTheX64BytesOnTheWire) {
 }
 
 TEST_F(X86Test, EveryX86ExportIsStdcallUnderItsUndecoratedName) {
-    RunResult run = RunProgram(Quoted(ArchPath("x86", "qxsdk_callconv.exe")));
-    ASSERT_TRUE(run.finished);
-    EXPECT_EQ(run.exitCode, 0u) << run.output;
-    EXPECT_NE(run.output.find("32-bit process"), std::string::npos) << run.output;
-    EXPECT_NE(run.output.find("all calls kept the stack pointer"), std::string::npos) << run.output;
+    ExpectEveryCallKeepsTheStackPointer("x86");
 }
 
 TEST_F(X86Test, TheX86QxpilotStartsAndDrivesTheX64Daemon) {
