@@ -4,7 +4,8 @@
   check_sdk.py binaries --source SRC --x64 BUILD --x86 BUILD/x86
       machine type of every x86 and x64 binary, the DLL's exports (undecorated, exactly the header's), imports
       only of system DLLs, both import libraries (MinGW and MSVC format: machine, decorated symbols, the
-      undecorated names they import), and the x86 .def's stdcall byte counts against the header's arguments
+      undecorated names they import), the x86 .def's stdcall byte counts against the header's arguments, and
+      the x86 DLL's code: each export returns with "ret $N" for its N bytes of arguments
   check_sdk.py bindings --source SRC
       every declaration of the VBA, C# and Python bindings against the header and the .def: names, argument
       count, order and widths, return type, calling convention
@@ -101,6 +102,36 @@ def coff_imports(path):
     return imports
 
 
+def check_x86_callee_pops(dll, bytes_of):
+    """The x86 DLL's code itself: each export's function, found at the export's address, leaves with
+    "ret $N" for the N bytes of its arguments (stdcall: the callee pops them); an export without arguments
+    leaves with a plain ret or a tail jump. A cdecl export would end in a plain ret whatever its arguments."""
+    base = int(re.search(r"ImageBase: (0x[0-9A-Fa-f]+)", run("llvm-readobj", "--file-headers", dll)).group(1), 16)
+    exports = re.findall(r"Name: (\S+)\n\s*RVA: (0x[0-9A-Fa-f]+)", run("llvm-readobj", "--coff-exports", dll))
+    blocks, current = {}, None
+    for line in run("i686-w64-mingw32-objdump", "-d", "--no-show-raw-insn", dll).splitlines():
+        label = re.match(r"^([0-9a-f]+) <[^>]+>:$", line)
+        if label:
+            current = blocks.setdefault(int(label.group(1), 16), [])
+        elif not line.strip():
+            current = None
+        elif current is not None:
+            current.append(line.split("\t")[-1].strip())
+    for name, rva in exports:
+        code = blocks.get(base + int(rva, 16))
+        if not check(code, f"x86: no code found at the address of export {name}"):
+            continue
+        pops = [c for c in code if c.startswith("ret")]
+        n = bytes_of.get(name, -1)
+        if n > 0:
+            check(pops and all(c == f"ret    $0x{n:x}" for c in pops),
+                  f"x86: {name} returns with {pops or 'no ret'}, expected ret $0x{n:x} (stdcall, {n} bytes)")
+        else:
+            check(all(c == "ret" for c in pops) and (pops or any(c.startswith("jmp") for c in code)),
+                  f"x86: {name} returns with {pops}, expected a plain ret or a tail jump")
+    print(f"x86: the return of each of {len(exports)} exports checked for the bytes it pops")
+
+
 def check_binaries(source, trees):
     exports = header_exports(source)
     names = sorted(name for name, _ in exports)
@@ -165,6 +196,8 @@ def check_binaries(source, trees):
         check(open(os.path.join(lib_dir, "IQXPilotSt.def")).read() ==
               open(os.path.join(source, "client", "IQXPilotSt-x86.def" if arch == "x86" else "IQXPilotSt.def")).read(),
               f"{arch}: lib/IQXPilotSt.def is not the architecture's .def")
+        if arch == "x86":
+            check_x86_callee_pops(dll, bytes_of)
         print(f"{arch}: {len(names)} exports, import libraries and {len(exported)} undecorated names checked")
 
 
