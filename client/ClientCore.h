@@ -109,5 +109,10 @@ enum class Readiness { Ready, Ended, Idle };
 inline constexpr DWORD kControlWindowGraceMs = 5000;
 Readiness WaitForControlWindow(HANDLE process, DWORD processId);
 
+// The result of StartDaemon when the new process ended on its own before serving: 0 when, once it has
+// ended, a daemon's control window exists (whichever process owns it), 103 when none does; the last system
+// error is 0 either way.
+std::int32_t DaemonServesAfterEnd(bool controlWindowFound) noexcept;
+
 // StartDaemon: creates the daemon process and waits until it is idle and serving.
 std::int32_t LaunchDaemon(const char* exePath, bool integrityLaunch, const char* logDir);

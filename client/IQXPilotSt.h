@@ -4,6 +4,11 @@
  * connection, register piloting modules, pilot the terminal to an instrument, stop. Usable from C and C++;
  * every export has an undecorated C name and returns a 32-bit int (the IQXP_* codes below).
  *
+ * Calling convention: on x86 every export is __stdcall (the callee removes its arguments), exported under its
+ * undecorated name ("StartDaemon", not "_StartDaemon@12"), so that VBA/VB6 Declare, .NET's default P/Invoke and
+ * Delphi's stdcall call it directly; link with the x86 import libraries, which map the decorated names that a
+ * compiler emits for __stdcall calls to the undecorated exports. x64 has one calling convention.
+ *
  * Texts are NUL-terminated 8-bit texts in the ANSI code page, except where an export's name ends in _Utf8.
  * A null text is sent as the empty text; a text longer than its field is cut to the field width minus one.
  * Every sending export blocks until the daemon has handled the request (no time-out).
@@ -23,7 +28,11 @@ extern "C" {
 #else
 #define IQXPILOTST_API __declspec(dllimport)
 #endif
+#if defined(_WIN32) && !defined(_WIN64)
+#define IQXPILOTST_CALL __stdcall
+#else
 #define IQXPILOTST_CALL __cdecl
+#endif
 
 /* Return codes. */
 #define IQXP_OK 0                   /* request sent, or daemon started and idle */
@@ -31,13 +40,17 @@ extern "C" {
 #define IQXP_NO_DAEMON 100          /* no daemon window found: nothing was sent */
 #define IQXP_NULL_PATH 101          /* the executable path is null */
 #define IQXP_CREATE_FAILED 102      /* the daemon process could not be created */
-#define IQXP_NOT_IDLE 103           /* the new process did not become idle (the wait failed or it ended) */
+#define IQXP_NOT_IDLE 103           /* the new process did not become ready, and no daemon serves the session */
 #define IQXP_EMPTY_PATH 107         /* the executable path is empty */
 #define IQXP_NO_CONFIG_FILE (-1)    /* StartQuodrix_Utf8: the configuration file name is null or empty */
 
 /* Starts exePath as the daemon with "-log_path=<logDir>" (no option when logDir is null) and waits until it is
  * idle. integrityLaunch non-zero: launch with the caller's token relabelled to the highest standard integrity
- * level not above the caller's. Returns 0, 101, 102 or 103. */
+ * level not above the caller's. Returns 0, 101, 102 or 103.
+ * When the new process ends on its own before serving (typically a second daemon, which exits because one
+ * already runs in the session), the result says whether a daemon serves the session once it has ended: 0 when
+ * a daemon's control window is there (it need not be the new process's), 103 when none is; in both cases
+ * GetSystemLastError returns 0. */
 IQXPILOTST_API int32_t IQXPILOTST_CALL StartDaemon(const char* exePath, uint8_t integrityLaunch, const char* logDir);
 
 /* As StartDaemon, exePath and logDir in UTF-8; a null logDir still passes an empty "-log_path=".

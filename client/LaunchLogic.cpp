@@ -54,3 +54,10 @@ std::string IntegritySidTextForLevel(std::uint32_t callerLevel) {
     text += number;
     return text;
 }
+
+std::int32_t DaemonServesAfterEnd(bool controlWindowFound) noexcept {
+    // The usual case is a second daemon that found one running and left: what the caller needs holds. The
+    // thread's error after the waits tells nothing about either outcome.
+    SetLastSystemError(0);
+    return controlWindowFound ? kClientOk : kClientNotIdle;
+}

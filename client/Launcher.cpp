@@ -6,8 +6,14 @@
 
 #include <new>
 
+// The fixed sizes are the x64 structures'; an x86 build passes the x86 structures' own sizes.
+#ifdef _WIN64
 static_assert(sizeof(STARTUPINFOA) == 104, "the startup information is passed as 104 bytes");
 static_assert(sizeof(TOKEN_MANDATORY_LABEL) == 16, "the label size is 16 plus the length of its SID");
+#else
+static_assert(sizeof(STARTUPINFOA) == 68, "the x86 startup information is passed as 68 bytes");
+static_assert(sizeof(TOKEN_MANDATORY_LABEL) == 8, "the x86 label size is 8 plus the length of its SID");
+#endif
 
 namespace {
 
@@ -116,9 +122,11 @@ std::int32_t LaunchDaemon(const char* exePath, bool integrityLaunch, const char*
 
     DWORD wait = WaitForInputIdle(process.process(), INFINITE);
     DWORD waitError = GetLastError();
-    if (wait != 0 || WaitForControlWindow(process.process(), info.dwProcessId) == Readiness::Ended) {
+    bool ended = WaitForSingleObject(process.process(), 0) == WAIT_OBJECT_0;
+    if (wait != 0 && !ended) {
         SetLastSystemError(waitError);
         return kClientNotIdle;
     }
-    return kClientOk;
+    if (!ended && WaitForControlWindow(process.process(), info.dwProcessId) != Readiness::Ended) return kClientOk;
+    return DaemonServesAfterEnd(FindWindowA(kControlWindowClass, nullptr) != nullptr);
 }

@@ -1,14 +1,4 @@
-# Cross-compile for 64-bit Windows with MinGW-w64 (posix threads flavour, for std::thread/std::mutex).
-set(CMAKE_SYSTEM_NAME Windows)
+# Cross-compile for 64-bit Windows (x64) with MinGW-w64.
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
-
 set(QX_MINGW_PREFIX x86_64-w64-mingw32)
-set(CMAKE_C_COMPILER   ${QX_MINGW_PREFIX}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${QX_MINGW_PREFIX}-g++-posix)
-set(CMAKE_RC_COMPILER  ${QX_MINGW_PREFIX}-windres)
-set(QX_WIDL            ${QX_MINGW_PREFIX}-widl)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${QX_MINGW_PREFIX})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+include(${CMAKE_CURRENT_LIST_DIR}/toolchain-mingw-common.cmake)

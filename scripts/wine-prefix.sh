@@ -13,7 +13,18 @@ export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 
 case $cmd in
 init)
-    if [ -f "$prefix/.qx-ready" ]; then exit 0; fi
+    if [ -f "$prefix/.qx-ready" ]; then
+        # A prefix made before wine32 was installed has no 32-bit system DLLs (its syswow64 is missing or
+        # empty), and once wine32 is there every program fails in it ("could not load kernel32.dll, status
+        # c0000135"): make it afresh.
+        if [ -f "$prefix/drive_c/windows/syswow64/kernel32.dll" ] ||
+           ! bash "$(dirname "$0")/x86-support.sh" wine; then
+            exit 0
+        fi
+        echo "Wine prefix $prefix predates the 32-bit Wine: making it afresh"
+        wineserver -k 2>/dev/null || true
+        wineserver -w 2>/dev/null || true
+    fi
     rm -rf "$prefix"; mkdir -p "$(dirname "$prefix")"
     echo "Creating Wine prefix $prefix ..."
     wineboot -i </dev/null >/dev/null 2>&1

@@ -51,6 +51,15 @@ TEST(ComposeDaemonLaunch, QuotesTheProgramAndPassesTheDirectoryUnchanged) {
     EXPECT_EQ(CommandLineOf(launch), "\"" + std::string(518, 'p'));
 }
 
+TEST(DaemonServesAfterEnd, ZeroWhenADaemonWindowIsThereAndTheErrorClearedEitherWay) {
+    for (bool found : {true, false}) {
+        SCOPED_TRACE(found);
+        SetLastSystemError(1234);
+        EXPECT_EQ(DaemonServesAfterEnd(found), found ? kClientOk : kClientNotIdle);
+        EXPECT_EQ(LastSystemError(), 0u);
+    }
+}
+
 TEST(IntegrityLevels, TheDaemonGetsTheHighestStandardLevelNotAboveTheCaller) {
     struct Case {
         std::uint32_t caller;

@@ -195,9 +195,9 @@ TEST_F(ProbeLaunchTest, AProcessThatEndsBeforeItIsIdleGives103) {
     const std::string probe = ProbePath();
     for (const char* logDir : {static_cast<const char*>(nullptr), "C:\\logs"}) {
         SCOPED_TRACE(logDir ? logDir : "(null)");
+        SetLastError(ERROR_ACCESS_DENIED);
         EXPECT_EQ(StartDaemon(probe.c_str(), 0, logDir), IQXP_NOT_IDLE);
-        std::printf("StartDaemon on a process that ended at once: 103, GetSystemLastError %d\n",
-                    GetSystemLastError());
+        EXPECT_EQ(GetSystemLastError(), 0) << "no daemon serves, and no system call failed";
         auto report = takeReport();
         ASSERT_TRUE(report) << "the probe did run";
     }
@@ -328,20 +328,44 @@ TEST_F(DaemonLaunchTest, TheLabelledDaemonCarriesTheLabelGivenForTheCaller) {
     EXPECT_TRUE(Contains(LogTexts(m_dir.path()), "Starting QXPilot"));
 }
 
-TEST_F(DaemonLaunchTest, StartingASecondDaemonGives103AndTheFirstServesOn) {
+// An application that calls StartDaemon each time it starts while a daemon serves: the new process logs its
+// warning and leaves, and the call reports what the caller needs, a daemon serving the session.
+TEST_F(DaemonLaunchTest, ASecondStartDaemonWhileADaemonServesGives0AndTheFirstServesOn) {
     ASSERT_EQ(StartDaemon(DaemonPath().c_str(), 0, m_dir.path().c_str()), IQXP_OK);
     DWORD first = DaemonWindowPid();
     LaunchedProcess daemon(first);
     ASSERT_TRUE(daemon.valid());
 
-    EXPECT_EQ(StartDaemon(DaemonPath().c_str(), 0, m_dir.path().c_str()), IQXP_NOT_IDLE);
-    std::printf("second StartDaemon: 103, GetSystemLastError %d\n", GetSystemLastError());
-    EXPECT_EQ(DaemonWindowPid(), first);
-    EXPECT_TRUE(Contains(LogTexts(m_dir.path()), "QXPilot already running, Existing."));
+    for (int32_t (*start)(const char*, uint8_t, const char*) : {&StartDaemon, &StartDaemon_Utf8}) {
+        SetLastError(ERROR_ACCESS_DENIED);  // whatever the thread held before must not come back
+        EXPECT_EQ(start(DaemonPath().c_str(), 0, m_dir.path().c_str()), IQXP_OK);
+        EXPECT_EQ(GetSystemLastError(), 0);
+        EXPECT_EQ(DaemonWindowPid(), first);
+    }
+    EXPECT_EQ(ProcessesNamed("QXPilotSt.exe").size(), 1u) << "the second processes ended by themselves";
+    auto texts = LogTexts(m_dir.path());
+    EXPECT_EQ(std::count(texts.begin(), texts.end(), "QXPilot already running, Existing."), 2);
 
     ASSERT_EQ(AddPilotingModule("probe", "StillHere"), IQXP_OK);
     EXPECT_EQ(daemon.stop(), 0u);
     EXPECT_TRUE(Contains(LogTexts(m_dir.path()), "Invalid Piloting Module: StillHere"));
+}
+
+// The daemon's single-instance guard, held by this process: the new daemon leaves as a second one does, but
+// no daemon's window is there afterwards, so the start failed.
+TEST_F(DaemonLaunchTest, ADaemonThatLeavesWithNoDaemonServingGives103AndNoError) {
+    HANDLE guard = CreateMutexA(nullptr, TRUE, "AE98B5E5-94ED-40be-9F07-41E6F2189B21");
+    ASSERT_NE(guard, nullptr);
+    ASSERT_EQ(DaemonWindowPid(), 0u);
+    SetLastError(ERROR_ACCESS_DENIED);
+    int32_t rc = StartDaemon(DaemonPath().c_str(), 0, m_dir.path().c_str());
+    DWORD error = static_cast<DWORD>(GetSystemLastError());
+    CloseHandle(guard);
+    EXPECT_EQ(rc, IQXP_NOT_IDLE);
+    EXPECT_EQ(error, 0u);
+    EXPECT_EQ(DaemonWindowPid(), 0u);
+    EXPECT_TRUE(ProcessesNamed("QXPilotSt.exe").empty());
+    EXPECT_TRUE(Contains(LogTexts(m_dir.path()), "QXPilot already running, Existing."));
 }
 
 }  // namespace

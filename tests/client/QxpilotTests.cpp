@@ -203,7 +203,7 @@ TEST_F(QxpilotTest, WithoutTheLibraryBesideItQxpilotSaysSo) {
     EXPECT_TRUE(Matches(result.output, "qxpilot: cannot load .*IQXPilotSt\\.dll: system error")) << result.output;
 }
 
-// The C example of the integrators' guide, compiled as C against the header and the import library.
+// The SDK's C example (examples/c/session.c), compiled as C against the header and the import library.
 TEST_F(QxpilotTest, TheCExampleRunsASession) {
     TempDir dir;
     RunResult result = RunProgram(Quoted(BinPath("client_c_example.exe")) + " " + Quoted(BinPath("QXPilotSt.exe")) +
