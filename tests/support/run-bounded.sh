@@ -31,10 +31,15 @@ bindir=$(cd "$(dirname -- "$program")" && pwd)
 # What one winedbg call may take: a debugger stuck on a process must not hold the harness.
 dump_limit=${QX_DUMP_SECONDS:-60}
 
+# The program writes to a file, printed once it has ended: a Wine process it starts on the way (the desktop
+# process explorer.exe, started by the first window of the session, stays for as long as the session has
+# windows) inherits that file instead of our output, which CTest would otherwise wait on until it closes.
+output=$(mktemp)
+trap 'rm -f "$output"' EXIT
 # The bound's clock runs in a process of its own, with no output, so that nothing lingers on our pipes.
 sleep "$bound" </dev/null >/dev/null 2>&1 &
 timer=$!
-"$runner" "$@" &
+"$runner" "$@" </dev/null >"$output" 2>&1 &
 child=$!
 finished=
 wait -n -p finished "$child" "$timer"
@@ -42,8 +47,10 @@ status=$?
 if [ "$finished" = "$child" ]; then
     kill "$timer" 2>/dev/null
     wait "$timer" 2>/dev/null
+    cat "$output"
     exit $status
 fi
+cat "$output"
 
 # --- The bound expired. -----------------------------------------------------------------------------------------
 
