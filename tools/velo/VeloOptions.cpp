@@ -98,7 +98,7 @@ std::string ParseHang(const std::string& text, FaultSpec& fault) {
 }
 
 // LIST:ROW:COLUMN=TYPE
-std::string ParseListCell(const std::string& text, ListCellSpec& cell) {
+std::string ParseListCell(const std::string& text, ListCellRule& cell) {
     const std::string usage = "--list-cell takes IGroups|IWindows:ROW:COLUMN=empty|null|int: ";
     auto equals = text.find('=');
     if (equals == std::string::npos) return usage + text;
@@ -238,7 +238,7 @@ ParsedOptions ParseVeloOptions(const std::vector<std::string>& arguments) {
                 if (!error.empty()) return fail(error);
                 o.faults.push_back(std::move(fault));
             } else if (name == "--list-cell") {
-                ListCellSpec cell;
+                ListCellRule cell;
                 std::string error = ParseListCell(*v, cell);
                 if (!error.empty()) return fail(error);
                 o.listCells.push_back(cell);

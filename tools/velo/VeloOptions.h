@@ -41,7 +41,7 @@ struct FaultSpec {
 
 // --list-cell LIST:ROW:COLUMN=TYPE: a cell of the groups' or windows' list that holds no text.
 enum class CellType { Empty, Null, Int };
-struct ListCellSpec {
+struct ListCellRule {
     std::string list;  // "IGroups" or "IWindows" (every group's window list)
     long row = 0;
     long column = 0;
@@ -62,7 +62,7 @@ struct VeloOptions {
     std::optional<HRESULT> refuseCreate;
     std::set<long> bareKinds;               // windows of these kinds lack their kind interface
     std::set<std::string> badLists;         // "IGroups" / "IWindows": get_List answers an array of BSTR
-    std::vector<ListCellSpec> listCells;    // cells of the lists that hold no text
+    std::vector<ListCellRule> listCells;    // cells of the lists that hold no text
     std::string signal;                     // --signal closing|events|quit|release
     DWORD signalPid = 0;                    // --pid, 0 = the running Velo.exe
     // Every argument that configures a server, in order, as given: recorded by /RegServer.

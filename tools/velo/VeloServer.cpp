@@ -58,9 +58,11 @@ using ListRow = std::array<ListCell, 3>;
 
 // Marks the cells that --list-cell empties in the rows of `list`.
 void ApplyListCells(const VeloOptions& options, const char* list, std::vector<ListRow>& rows) {
-    for (const ListCellSpec& spec : options.listCells) {
-        if (spec.list != list || spec.row < 0 || static_cast<std::size_t>(spec.row) >= rows.size()) continue;
-        rows[static_cast<std::size_t>(spec.row)][static_cast<std::size_t>(spec.column)].odd = spec.type;
+    for (const ListCellRule& rule : options.listCells) {
+        // Rows and columns were checked when parsed; a row past this list's end marks nothing.
+        const auto row = static_cast<std::size_t>(rule.row);
+        if (rule.list != list || row >= rows.size()) continue;
+        rows[row][static_cast<std::size_t>(rule.column)].odd = rule.type;
     }
 }
 
