@@ -27,12 +27,45 @@ init)
     fi
     rm -rf "$prefix"; mkdir -p "$(dirname "$prefix")"
     echo "Creating Wine prefix $prefix ..."
-    wineboot -i </dev/null >/dev/null 2>&1
+    # A new prefix takes about 700 MB; on a full disk wineboot fails with "could not load kernel32.dll"
+    # (exit status 53), so say beforehand why that may come.
+    free_mb=$(df -Pm -- "$(dirname "$prefix")" | awk 'NR == 2 { print $4 }')
+    [ "${free_mb:-0}" -ge 1024 ] || echo "Only ${free_mb:-?} MB free where the Wine prefix goes; it needs about 700 MB" >&2
+    # Each step's output goes to a log beside the prefix, printed when a step fails; a prefix that did not
+    # come up whole is removed, so that the next run starts afresh instead of building on it.
+    log=$prefix.init.log
+    : >"$log"
+    init_step() {
+        local what=$1 status=0; shift
+        echo "== $what: $*" >>"$log"
+        "$@" </dev/null >>"$log" 2>&1 || status=$?
+        echo "== $what: exit status $status" >>"$log"
+        return $status
+    }
+    init_failed() {
+        echo "Creating the Wine prefix failed: $1 exited with status $2. The log ($log) ends with:" >&2
+        tail -n 40 "$log" >&2
+        wineserver -k 2>/dev/null || true
+        wineserver -w 2>/dev/null || true
+        rm -rf "$prefix"
+        exit "$2"
+    }
+    status=0
+    WINEDEBUG=fixme-all init_step wineboot wineboot -i || status=$?
+    # Let every process of the boot end before the next step starts: a program started while the boot
+    # still writes the prefix's system files can fail to load them.
+    wineserver -w 2>/dev/null || true
+    [ -f "$prefix/system.reg" ] || init_failed "wineboot -i, leaving no system.reg," "$((status ? status : 1))"
+    [ "$status" -eq 0 ] || echo "wineboot -i exited with status $status; checking the prefix (log: $log)"
     # Without a display, window creation hangs unless the null graphics driver is chosen.
-    wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1
+    init_step reg wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f || init_failed "reg add" $?
     # COM launches can hang in the session that created the prefix: end it once.
-    wineserver -k || true
-    wineserver -w || true
+    wineserver -k 2>/dev/null || true
+    wineserver -w 2>/dev/null || true
+    # The prefix is ready only if a program runs in it, in a session of its own.
+    init_step check wine cmd /c exit || init_failed "a first program (cmd /c exit)" $?
+    wineserver -k 2>/dev/null || true
+    wineserver -w 2>/dev/null || true
     touch "$prefix/.qx-ready"
     ;;
 start)
