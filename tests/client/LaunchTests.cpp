@@ -93,6 +93,9 @@ private:
 };
 
 std::string ProbePath() { return BinPath("qxclient_probe.exe"); }
+
+// What the library kept of the failed system call, for the message of a launch that went wrong.
+std::string LaunchFailure() { return "the library's last system error: " + std::to_string(GetSystemLastError()); }
 std::string DaemonPath() { return BinPath("QXPilotSt.exe"); }
 
 bool Contains(const std::vector<std::string>& texts, const std::string& text) {
@@ -147,7 +150,7 @@ TEST_F(ProbeLaunchTest, TheProcessReceivesTheComposedCommandLine) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        ASSERT_EQ(StartDaemon(probe.c_str(), 0, c.logDir ? c.logDir->c_str() : nullptr), IQXP_OK);
+        ASSERT_EQ(StartDaemon(probe.c_str(), 0, c.logDir ? c.logDir->c_str() : nullptr), IQXP_OK) << LaunchFailure();
         auto report = takeReport();
         ASSERT_TRUE(report);
         LaunchedProcess launched(report->pid);
@@ -158,7 +161,7 @@ TEST_F(ProbeLaunchTest, TheProcessReceivesTheComposedCommandLine) {
 
 TEST_F(ProbeLaunchTest, WithoutDirectoryTheProgramIsTheApplicationNameAndNothingFollows) {
     const std::string probe = ProbePath();
-    ASSERT_EQ(StartDaemon(probe.c_str(), 0, nullptr), IQXP_OK);
+    ASSERT_EQ(StartDaemon(probe.c_str(), 0, nullptr), IQXP_OK) << LaunchFailure();
     auto report = takeReport();
     ASSERT_TRUE(report);
     LaunchedProcess launched(report->pid);
@@ -196,7 +199,7 @@ TEST_F(ProbeLaunchTest, AProcessThatEndsBeforeItIsIdleGives103) {
     for (const char* logDir : {static_cast<const char*>(nullptr), "C:\\logs"}) {
         SCOPED_TRACE(logDir ? logDir : "(null)");
         SetLastError(ERROR_ACCESS_DENIED);
-        EXPECT_EQ(StartDaemon(probe.c_str(), 0, logDir), IQXP_NOT_IDLE);
+        EXPECT_EQ(StartDaemon(probe.c_str(), 0, logDir), IQXP_NOT_IDLE) << LaunchFailure();
         EXPECT_EQ(GetSystemLastError(), 0) << "no daemon serves, and no system call failed";
         auto report = takeReport();
         ASSERT_TRUE(report) << "the probe did run";
@@ -205,7 +208,7 @@ TEST_F(ProbeLaunchTest, AProcessThatEndsBeforeItIsIdleGives103) {
 
 TEST_F(ProbeLaunchTest, AnIdleProcessWithoutControlWindowCountsAsStarted) {
     setMode("idle");
-    ASSERT_EQ(StartDaemon(ProbePath().c_str(), 0, nullptr), IQXP_OK);
+    ASSERT_EQ(StartDaemon(ProbePath().c_str(), 0, nullptr), IQXP_OK) << LaunchFailure();
     EXPECT_EQ(GetSystemLastError(), 0);
     auto report = takeReport();
     ASSERT_TRUE(report);
@@ -215,7 +218,7 @@ TEST_F(ProbeLaunchTest, AnIdleProcessWithoutControlWindowCountsAsStarted) {
 
 TEST_F(ProbeLaunchTest, TheLabelledLaunchGivesTheCallersOwnStandardLevel) {
     const std::string probe = ProbePath();
-    ASSERT_EQ(StartDaemon(probe.c_str(), 1, "C:\\logs"), IQXP_OK);
+    ASSERT_EQ(StartDaemon(probe.c_str(), 1, "C:\\logs"), IQXP_OK) << LaunchFailure();
     auto report = takeReport();
     ASSERT_TRUE(report);
     LaunchedProcess launched(report->pid);
@@ -239,7 +242,7 @@ protected:
 };
 
 TEST_F(DaemonLaunchTest, StartsTheDaemonReadyForRequestsWithItsLogInTheDirectory) {
-    ASSERT_EQ(StartDaemon(DaemonPath().c_str(), 0, m_dir.path().c_str()), IQXP_OK);
+    ASSERT_EQ(StartDaemon(DaemonPath().c_str(), 0, m_dir.path().c_str()), IQXP_OK) << LaunchFailure();
     EXPECT_EQ(GetSystemLastError(), 0);
     // Ready means serving: the control window is there the moment StartDaemon returns.
     DWORD pid = DaemonWindowPid();
@@ -287,7 +290,7 @@ TEST_F(DaemonLaunchTest, ADirectoryWithABlankArrivesWholeOnlyWhenQuoted) {
     ASSERT_TRUE(CreateDirectoryA(withBlank.c_str(), nullptr));
     ASSERT_TRUE(CreateDirectoryA(cutAtBlank.c_str(), nullptr));
 
-    ASSERT_EQ(StartDaemon(DaemonPath().c_str(), 0, withBlank.c_str()), IQXP_OK);
+    ASSERT_EQ(StartDaemon(DaemonPath().c_str(), 0, withBlank.c_str()), IQXP_OK) << LaunchFailure();
     {
         LaunchedProcess daemon(DaemonWindowPid());
         EXPECT_EQ(daemon.stop(), 0u);
@@ -295,7 +298,7 @@ TEST_F(DaemonLaunchTest, ADirectoryWithABlankArrivesWholeOnlyWhenQuoted) {
     EXPECT_TRUE(Contains(LogTexts(cutAtBlank), "Starting QXPilot"));
     EXPECT_EQ(FindLogFile(withBlank), "");
 
-    ASSERT_EQ(StartDaemon(DaemonPath().c_str(), 0, Quoted(withBlank).c_str()), IQXP_OK);
+    ASSERT_EQ(StartDaemon(DaemonPath().c_str(), 0, Quoted(withBlank).c_str()), IQXP_OK) << LaunchFailure();
     {
         LaunchedProcess daemon(DaemonWindowPid());
         EXPECT_EQ(daemon.stop(), 0u);
@@ -306,7 +309,7 @@ TEST_F(DaemonLaunchTest, ADirectoryWithABlankArrivesWholeOnlyWhenQuoted) {
 TEST_F(DaemonLaunchTest, AnOverlongCommandLineIsCutAndTheDaemonStillStarts) {
     // The cut falls in the tail after the blank, which the daemon ignores; the exact cut is shown by the probe.
     std::string logDir = m_dir.path() + " " + std::string(700, 'x');
-    ASSERT_EQ(StartDaemon(DaemonPath().c_str(), 0, logDir.c_str()), IQXP_OK);
+    ASSERT_EQ(StartDaemon(DaemonPath().c_str(), 0, logDir.c_str()), IQXP_OK) << LaunchFailure();
     LaunchedProcess daemon(DaemonWindowPid());
     ASSERT_TRUE(daemon.valid());
     EXPECT_EQ(daemon.stop(), 0u);
@@ -314,7 +317,7 @@ TEST_F(DaemonLaunchTest, AnOverlongCommandLineIsCutAndTheDaemonStillStarts) {
 }
 
 TEST_F(DaemonLaunchTest, TheLabelledDaemonCarriesTheLabelGivenForTheCaller) {
-    ASSERT_EQ(StartDaemon(DaemonPath().c_str(), 1, m_dir.path().c_str()), IQXP_OK);
+    ASSERT_EQ(StartDaemon(DaemonPath().c_str(), 1, m_dir.path().c_str()), IQXP_OK) << LaunchFailure();
     LaunchedProcess daemon(DaemonWindowPid());
     ASSERT_TRUE(daemon.valid());
     std::string caller = IntegritySidText(GetCurrentProcess());
@@ -331,7 +334,7 @@ TEST_F(DaemonLaunchTest, TheLabelledDaemonCarriesTheLabelGivenForTheCaller) {
 // An application that calls StartDaemon each time it starts while a daemon serves: the new process logs its
 // warning and leaves, and the call reports what the caller needs, a daemon serving the session.
 TEST_F(DaemonLaunchTest, ASecondStartDaemonWhileADaemonServesGives0AndTheFirstServesOn) {
-    ASSERT_EQ(StartDaemon(DaemonPath().c_str(), 0, m_dir.path().c_str()), IQXP_OK);
+    ASSERT_EQ(StartDaemon(DaemonPath().c_str(), 0, m_dir.path().c_str()), IQXP_OK) << LaunchFailure();
     DWORD first = DaemonWindowPid();
     LaunchedProcess daemon(first);
     ASSERT_TRUE(daemon.valid());
