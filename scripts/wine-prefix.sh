@@ -59,6 +59,10 @@ init)
     [ "$status" -eq 0 ] || echo "wineboot -i exited with status $status; checking the prefix (log: $log)"
     # Without a display, window creation hangs unless the null graphics driver is chosen.
     init_step reg wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f || init_failed "reg add" $?
+    # A crashing program prints its backtrace and ends, instead of waiting on winedbg's crash dialog until
+    # the watchdog's bound.
+    init_step reg wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f ||
+        init_failed "reg add" $?
     # COM launches can hang in the session that created the prefix: end it once.
     wineserver -k 2>/dev/null || true
     wineserver -w 2>/dev/null || true

@@ -77,7 +77,12 @@ bool SignalTerminal(DWORD pid, const std::string& trigger) {
 void StopTerminals(std::chrono::milliseconds grace) {
     for (DWORD pid : TerminalPids()) SignalTerminal(pid, "Quit");
     WaitUntil([] { return TerminalPids().empty(); }, grace);
-    for (DWORD pid : TerminalPids()) KillPid(pid);
+    for (DWORD pid : TerminalPids()) {
+        // Worth a line: Wine may refuse the class for minutes after a server is killed.
+        std::printf("[terminal] Velo.exe pid %lu did not quit within %lld ms: killed\n", static_cast<unsigned long>(pid),
+                    static_cast<long long>(grace.count()));
+        KillPid(pid);
+    }
 }
 
 std::optional<DWORD> EndSessionProcesses(Daemon& daemon, Simulator& simulator, std::chrono::milliseconds stopTimeout) {
@@ -95,7 +100,11 @@ void EndStrayProcesses() {
 }
 
 Simulator::~Simulator() {
-    if (m_process.running() && !quit(std::chrono::seconds(5))) m_process.kill();
+    if (m_process.running() && !quit(std::chrono::seconds(5))) {
+        std::printf("[terminal] Velo.exe pid %lu did not quit within 5 s: killed\n",
+                    static_cast<unsigned long>(m_process.pid()));
+        m_process.kill();
+    }
     m_process.kill();
 }
 

@@ -225,7 +225,7 @@ public:
 
     // A registered, hand-started simulator with `options`, and its application object.
     void StartTerminal(const std::vector<std::string>& options = {}) {
-        Register();
+        ASSERT_NO_FATAL_FAILURE(Register());
         ASSERT_TRUE(terminal.start(journal, options));
         ASSERT_EQ(CreateApplication(app), S_OK);
     }
@@ -271,7 +271,8 @@ private:
 };
 
 TEST_F(VeloCom, ARunningTerminalServesCreationAndListsItsGroupsAndWindows) {
-    StartTerminal({"--group", "Trader=Vista,Chart", "--group", "Empty", "--group", "Trader=OrderBook,OrderBook,9"});
+    ASSERT_NO_FATAL_FAILURE(
+        StartTerminal({"--group", "Trader=Vista,Chart", "--group", "Empty", "--group", "Trader=OrderBook,OrderBook,9"}));
     // Attached to the hand-started process: no other Velo.exe, and the creation is in its journal.
     EXPECT_THAT(TerminalPids(), ElementsAre(terminal.pid()));
     EXPECT_EQ(JournalCalls(journal, "IClassFactory.CreateInstance").size(), 1u);
@@ -331,7 +332,7 @@ TEST_F(VeloCom, ARunningTerminalServesCreationAndListsItsGroupsAndWindows) {
 }
 
 TEST_F(VeloCom, ComLaunchesItWithTheRegisteredOptionsAndJournalsModeInitAndActive) {
-    Register({"--journal", journal, "--group", "Trader=Vista"});
+    ASSERT_NO_FATAL_FAILURE(Register({"--journal", journal, "--group", "Trader=Vista"}));
     ASSERT_TRUE(TerminalPids().empty());
     ASSERT_EQ(CreateApplication(app), S_OK);
     auto pids = TerminalPids();
@@ -371,7 +372,7 @@ TEST_F(VeloCom, ComLaunchesItWithTheRegisteredOptionsAndJournalsModeInitAndActiv
 }
 
 TEST_F(VeloCom, GroupsAndWindowsAreAddedAndEveryKindIsPilotedThroughItsOwnInterface) {
-    StartTerminal();
+    ASSERT_NO_FATAL_FAILURE(StartTerminal());
     ComRef<IGroups> groups;
     ASSERT_EQ(app->get_Groups(groups.put()), S_OK);
     Bstr name(L"Trader");
@@ -595,7 +596,7 @@ const FaultRow kFaultRows[] = {
 };
 
 TEST_P(VeloFault, Switch) {
-    StartTerminal(GetParam().options);
+    ASSERT_NO_FATAL_FAILURE(StartTerminal(GetParam().options));
     GetParam().check(*this);
 }
 
@@ -603,7 +604,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, VeloFault, ::testing::ValuesIn(kFaultRows),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(VeloCom, ARefusingClassObjectFailsTheCreationWithItsHresult) {
-    Register();
+    ASSERT_NO_FATAL_FAILURE(Register());
     ASSERT_TRUE(terminal.start(journal, {"--refuse-create=0x80070005"}));
     EXPECT_EQ(CreateApplication(app), E_ACCESSDENIED);
     EXPECT_FALSE(app);
@@ -615,7 +616,7 @@ TEST_F(VeloCom, ARefusingClassObjectFailsTheCreationWithItsHresult) {
 TEST_F(VeloCom, AProcessThatOnlyLooksLikeTheTerminalServesNothing) {
     TempDir other;
     std::string launched = other.file("launched.txt");
-    Register({"--journal", launched});
+    ASSERT_NO_FATAL_FAILURE(Register({"--journal", launched}));
     Simulator lookalike;
     ASSERT_TRUE(lookalike.start(journal, {"--no-com"}));
     // COM starts a real server rather than reaching the look-alike.
@@ -642,7 +643,7 @@ TEST_F(VeloCom, OnlyTheExactImageNameCountsAsTheTerminal) {
 }
 
 TEST_F(VeloCom, EventsReachAnAdvisedSinkInThisProcessAndStopAfterUnadvise) {
-    StartTerminal();
+    ASSERT_NO_FATAL_FAILURE(StartTerminal());
     auto sink = ComRef<TestSink>::adopt(new TestSink);
     DWORD cookie = 0;
     ASSERT_EQ(Advise(app.get(), sink.get(), cookie), S_OK);
@@ -679,7 +680,7 @@ TEST_F(VeloCom, EventsReachAnAdvisedSinkInThisProcessAndStopAfterUnadvise) {
 }
 
 TEST_F(VeloCom, QuittingFiresFrameClosingToTheSinksBeforeTheProcessEnds) {
-    StartTerminal();
+    ASSERT_NO_FATAL_FAILURE(StartTerminal());
     auto sink = ComRef<TestSink>::adopt(new TestSink);
     DWORD cookie = 0;
     ASSERT_EQ(Advise(app.get(), sink.get(), cookie), S_OK);
@@ -727,7 +728,7 @@ private:
 };
 
 TEST_F(VeloCom, AHeldCallAnswersOnceReleasedAndNoCallIsHeldAfterwards) {
-    StartTerminal({"--group", "Desk=Vista", "--hang", "IGroups.get_Count"});
+    ASSERT_NO_FATAL_FAILURE(StartTerminal({"--group", "Desk=Vista", "--hang", "IGroups.get_Count"}));
     ComRef<IGroups> groups;
     ASSERT_EQ(app->get_Groups(groups.put()), S_OK);
     CountCall held(groups.get());
@@ -748,7 +749,7 @@ TEST_F(VeloCom, AHeldCallAnswersOnceReleasedAndNoCallIsHeldAfterwards) {
 }
 
 TEST_F(VeloCom, QuittingLetsHeldCallsGoFirst) {
-    StartTerminal({"--hang", "IGroups.get_Count"});
+    ASSERT_NO_FATAL_FAILURE(StartTerminal({"--hang", "IGroups.get_Count"}));
     ComRef<IGroups> groups;
     ASSERT_EQ(app->get_Groups(groups.put()), S_OK);
     CountCall held(groups.get());
@@ -760,7 +761,7 @@ TEST_F(VeloCom, QuittingLetsHeldCallsGoFirst) {
 }
 
 TEST_F(VeloCom, UnregisteringRemovesTheClassAndTheInterfaces) {
-    Register();
+    ASSERT_NO_FATAL_FAILURE(Register());
     auto keyExists = [](HKEY root, const char* path) {
         HKEY key = nullptr;
         if (RegOpenKeyExA(root, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
@@ -798,7 +799,7 @@ TEST_F(VeloCom, HelpAndBadArguments) {
 }
 
 TEST_F(VeloCom, ConcurrentCallersEachGetWholeJournalLines) {
-    StartTerminal({"--group", "T=Vista,Vista,Vista,Vista"});
+    ASSERT_NO_FATAL_FAILURE(StartTerminal({"--group", "T=Vista,Vista,Vista,Vista"}));
     constexpr int kThreads = 4;
     constexpr int kCalls = 50;
     std::vector<std::thread> threads;
@@ -833,7 +834,7 @@ TEST_F(VeloCom, ConcurrentCallersEachGetWholeJournalLines) {
 
 // Figures for the record, not a pass condition.
 TEST_F(VeloCom, MeasuresWhatACrossProcessCallCosts) {
-    Register({"--journal", journal, "--group", "T=Vista"});
+    ASSERT_NO_FATAL_FAILURE(Register({"--journal", journal, "--group", "T=Vista"}));
     LARGE_INTEGER t0 = Now();
     ASSERT_EQ(CreateApplication(app), S_OK);
     double launch = Milliseconds(t0, Now());

@@ -53,8 +53,14 @@ class ClassRegistration {
 public:
     ClassRegistration() = default;
     ~ClassRegistration() {
-        if (m_cookie) CoRevokeClassObject(m_cookie);
+        revoke();
         if (m_locked) CoDisconnectObject(m_factory, 0);
+    }
+    // New clients get a new server from here on; under Wine, a server that is ended before revoking leaves
+    // its class refused for minutes.
+    void revoke() {
+        if (m_cookie) CoRevokeClassObject(m_cookie);
+        m_cookie = 0;
     }
     ClassRegistration(const ClassRegistration&) = delete;
     ClassRegistration& operator=(const ClassRegistration&) = delete;
@@ -182,6 +188,8 @@ int Run(const VeloOptions& options, const std::string& commandLine) {
             break;
         }
     }
+    // Quitting: no new client reaches this server, even if the rest of the way out is cut short.
+    registration.revoke();
     // Calls held by --hang answer first, so that the process can end.
     terminal->releaseHangs();
     // Like the terminal's frame window: tell the listeners before going away.
