@@ -115,6 +115,10 @@ bool ChildProcess::start(const std::string& commandLine, const std::string& work
                                   workingDir.empty() ? nullptr : workingDir.c_str(), &startup, &info);
     if (writeEnd != nullptr) CloseHandle(writeEnd);
     if (!created) {
+        // Under a loaded Wine this fails now and then; the error is the only trace of why.
+        DWORD error = GetLastError();
+        std::printf("[process] CreateProcessA failed with error %lu: %s\n", static_cast<unsigned long>(error),
+                    commandLine.c_str());
         if (m_output) CloseHandle(m_output), m_output = nullptr;
         return false;
     }
